@@ -1,0 +1,104 @@
+#include "app/controller.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace sonavel {
+
+namespace {
+
+// Tests hand in temporary folders; the running program, its pattern for ending stray relays and
+// the command lines of the processes it starts must all spell the folder the same way.
+ControllerConfig withCanonicalResources(ControllerConfig config) {
+    if (config.resourcesDir) {
+        const QString canonical = QFileInfo(*config.resourcesDir).canonicalFilePath();
+        if (!canonical.isEmpty()) {
+            config.resourcesDir = canonical;
+        }
+    }
+    return config;
+}
+
+bool storedBool(const ControllerConfig& config, const QString& key) {
+    // QSettings' Linux file format hands booleans back as the string "true" in a new process;
+    // toBool() reads both.
+    return config.openSettings()->value(key, false).toBool();
+}
+
+}  // namespace
+
+ZovAdizuZadiRizov::ZovAdizuZadiRizov(ControllerConfig config, QObject* parent)
+    : Observable(parent),
+      statusText(this,
+                 sonavel::text(TextKey::statusIdle, config.preferredLanguages
+                                                        ? config.preferredLanguages()
+                                                        : QStringList())),
+      env_(std::make_shared<ControllerEnv>(withCanonicalResources(std::move(config)))) {
+    Q_ASSERT(isMainThread());
+    env_->controller = this;
+
+    // 1. Initial values; the setup flag as stored.
+    setupCompleted.set(storedBool(env_->config, QStringLiteral("setupCompleted")));
+    // 2. Stray relay processes of an earlier run are ended in the background.
+    cleanupScrcpyOnStartup();
+    // 3-5. Stored settings.
+    loadEndpoint();
+    loadAudioBuffer();
+    loadPerEndpointSettings();
+    // 6. The first-run flag is settled: from here on it is always true.
+    setupCompleted.set(storedBool(env_->config, userDefaultsSetupCompletedKey));
+    if (!setupCompleted()) {
+        env_->config.openSettings()->setValue(userDefaultsSetupCompletedKey, true);
+        setupCompleted.set(true);
+    }
+    // 7-8. The USB presence check (one at once) and the live device watcher.
+    startUSBDetection();
+    startTrackDevicesWatcher();
+    // 9. Serials of USB rows already listed count as known.
+    for (const DiscoveredDevice& row : discoveredDevices()) {
+        if (row.transport == kTransportUSB) {
+            knownPhysicalSerials.insert(row.serial);
+        }
+    }
+}
+
+ZovAdizuZadiRizov::~ZovAdizuZadiRizov() {
+    appendLog(QStringLiteral("[Debug] ZovAdizuZadiRizov deinit"));
+    // From here on, background work that has not started yet does nothing, and steps queued for
+    // the main thread find no controller.
+    env_->alive = false;
+    env_->controller = nullptr;
+    usbDetectTimer.reset();
+    reconnectTimer.reset();
+    batteryTimer.reset();
+    stopTrackDevicesWatcher();
+    // Relay processes are deliberately left running: stopRelay goes through runInBackground, which
+    // finds the controller gone. The termination clean-up ends them at quit.
+    stopRelay();
+}
+
+bool ZovAdizuZadiRizov::hasWirelessDeviceWithIP() const {
+    for (const DiscoveredDevice& row : connectedTCPIPDevices()) {
+        if (row.ip && !row.ip->isEmpty()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+QString ZovAdizuZadiRizov::connectionGuideText() const {
+    if (scrcpyActive() || !scrcpyProcesses.isEmpty()) {
+        return text(TextKey::guideRelayActive);
+    }
+    if (hasWirelessDeviceWithIP()) {
+        return text(TextKey::guideConnectionReady);
+    }
+    if (isUSBDeviceConnected()) {
+        return text(TextKey::guideAndroidDetected);
+    }
+    return text(TextKey::guideSetup);
+}
+
+QString ZovAdizuZadiRizov::text(TextKey key) const { return ref().text(key); }
+
+}  // namespace sonavel

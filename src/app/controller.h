@@ -1,0 +1,196 @@
+#pragma once
+
+#include <QMap>
+#include <QPointer>
+#include <QProcess>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include <memory>
+#include <optional>
+
+#include "app/controller_config.h"
+#include "app/controller_ref.h"
+#include "app/published.h"
+#include "battery/alert_sound.h"
+#include "discovery/discovered_device.h"
+#include "platform/repeating_timer.h"
+#include "tools/adb_result.h"
+#include "ui/texts.h"
+
+namespace sonavel {
+
+// What one USB presence check found, handed from its worker to the main thread.
+struct USBCheckResult {
+    bool found = false;
+    std::optional<QString> previous;  // observedUSBSerial as the worker read it
+    std::optional<QString> serial;
+    QString state;  // empty when nothing was found
+    bool allowAuto = false;
+};
+
+// One output stream of a child process: the bytes read so far that do not yet end in a line feed.
+struct StreamBuffer {
+    QByteArray pending;
+};
+
+// The relay controller: owns all relay state and carries every operation of the application.
+//
+// Threading: every property, published or plain, is read and written on the main thread only.
+// Operations that block (adb commands, pauses, waiting for a process to end) run on worker pools
+// and reach this object only through a ControllerRef (see controller_ref.h). Operations documented
+// as "from any thread" only queue work and return at once.
+//
+// Operations are defined in the folder of the subsystem they belong to (tools/, discovery/,
+// connect/, relay/, battery/, settings/, app/).
+class ZovAdizuZadiRizov : public Observable {
+    Q_OBJECT
+public:
+    explicit ZovAdizuZadiRizov(ControllerConfig config = ControllerConfig::standard(),
+                               QObject* parent = nullptr);
+    ~ZovAdizuZadiRizov() override;
+
+    // The weak handle that background work carries instead of `this`.
+    ControllerRef ref() const { return ControllerRef(env_); }
+
+    // ---- Published properties (observers are told before every change) ----
+    Published<bool> isRunning{this, false};
+    Published<bool> relayRequested{this, false};
+    Published<QString> statusText;  // initialised from the text table in the constructor
+    Published<QString> endpoint{this, QString()};
+    Published<QStringList> logs{this, {}};
+    Published<QVector<DiscoveredDevice>> discoveredDevices{this, {}};
+    Published<QVector<DiscoveredDevice>> connectedTCPIPDevices{this, {}};
+    Published<std::optional<DiscoveredDevice>> selectedDevice{this, std::nullopt};
+    Published<bool> isUSBDeviceConnected{this, false};
+    Published<int> audioBufferMs{this, 200};
+    Published<bool> wirelessConnected{this, false};
+    Published<bool> scrcpyActive{this, false};
+    Published<QMap<QString, bool>> videoEnabledByEndpoint{this, {}};
+    Published<QMap<QString, int>> audioBufferMsByEndpoint{this, {}};
+    Published<bool> setupCompleted{this, false};
+    Published<std::optional<int>> batteryLevel{this, std::nullopt};
+    Published<QSet<QString>> enabledEndpoints{this, {}};
+    Published<QMap<QString, int>> batteryLevels{this, {}};
+    Published<QMap<QString, bool>> batteryCharging{this, {}};
+    Published<bool> isAlertPlaying{this, false};
+
+    // ---- Plain stored properties (main thread only, not observed) ----
+    QSet<QString> knownPhysicalSerials;
+    QMap<QString, int> lastBatteryByIdentifier;
+    std::unique_ptr<RepeatingTimer> batteryTimer;
+    std::unique_ptr<RepeatingTimer> usbDetectTimer;
+    // The watcher's adb process; its standard output and error are merged into one channel,
+    // which plays the part of the single pipe.
+    QPointer<QProcess> trackDevicesProcess;
+    QByteArray trackDevicesBuffer;
+    QStringList trackSnapshotLines;
+    std::optional<QString> observedUSBSerial;
+    std::unique_ptr<AlertSound> alertSound;
+    bool alertSuppressed = false;
+    std::unique_ptr<RepeatingTimer> reconnectTimer;
+    bool isReconnecting = false;
+    bool reconnectAttemptInProgress = false;
+    QMap<QString, QPointer<QProcess>> scrcpyProcesses;
+    QMap<QString, StreamBuffer> scrcpyOutputPipes;
+    QMap<QString, StreamBuffer> scrcpyErrorPipes;
+
+    // ---- Constants ----
+    const double batteryCommandTimeoutSec = 5.0;
+    const int batteryMaxRetries = 2;
+    const QString userDefaultsAudioBufferKey = QStringLiteral("audioBufferMs");
+    const QString userDefaultsVideoByEndpointKey = QStringLiteral("videoEnabledByEndpoint");
+    const QString userDefaultsAudioBufferByEndpointKey = QStringLiteral("audioBufferMsByEndpoint");
+    const QString userDefaultsEndpointKey = QStringLiteral("endpoint");
+    const QString userDefaultsSetupCompletedKey = QStringLiteral("setupCompleted");
+
+    // ---- Computed properties ----
+    bool hasWirelessDeviceWithIP() const;
+    QString connectionGuideText() const;
+
+    // The text for key in the display language of this moment.
+    QString text(TextKey key) const;
+
+    // ---- Diagnostics and tools (tools/) ----
+    // From any thread.
+    void appendLog(const QString& message) const { ref().appendLog(message); }
+    void updateStatus(const QString& text) const { ref().updateStatus(text); }
+    // Blocking; call from workers (they may also be called through ref()).
+    std::optional<QString> locateADB() const { return ref().locateADB(); }
+    std::optional<QString> locateScrcpy() const { return ref().locateScrcpy(); }
+    std::optional<QString> locateScrcpyServer() const { return ref().locateScrcpyServer(); }
+    AdbResult runADB(const QStringList& arguments) const { return ref().runADB(arguments); }
+    // Submits work holding the controller weakly.
+    void runInBackground(QoS qos, std::function<void(const ControllerRef&)> work) const {
+        ref().runInBackground(qos, std::move(work));
+    }
+
+    // ---- Settings (settings/) ----
+    void loadEndpoint();
+    void loadAudioBuffer();
+    void loadPerEndpointSettings();
+    void saveEndpoint();
+    void savePerEndpointSettings();
+
+    // ---- Application shell (app/) ----
+    void cleanupScrcpyOnStartup();
+
+    // ---- Device discovery (discovery/) ----
+    void refreshDevices();
+    QVector<DiscoveredDevice> parseDeviceListing(const QString& listing) const;
+    void applyDeviceList(const QVector<DiscoveredDevice>& rows);
+    QVector<DiscoveredDevice> buildVisibleRows(const QVector<DiscoveredDevice>& rows) const;
+    static QString deviceRowKey(const DiscoveredDevice& row);
+    std::optional<DiscoveredDevice> findDeviceRow(const QString& identifier) const;
+    void enrichIPsForUSBDevices();
+    void startUSBDetection();
+    void checkUSBConnection();
+    void applyUSBCheckResult(const USBCheckResult& result);
+    void startTrackDevicesWatcher();
+    void stopTrackDevicesWatcher();
+    void processTrackSnapshot(const QStringList& lines);
+    void applyDerivedConnectionStates(bool usbConnected, bool wirelessOnline);
+
+    // ---- Wireless connection flow (connect/) ----
+    void autoUSBSetupIfNeeded(const QString& serial);
+    void autoStartFullFlow();
+    void startReconnectTimer();
+    void stopReconnectTimer();
+    void reconnectTick();
+    void reconnectMissingEndpoints();
+    void finishReconnectPass();
+
+    // ---- Audio relay (relay/) ----
+    void startRelay();
+    void stopRelay();
+    bool videoEnabledForEndpoint(const QString& endpoint) const;
+    int audioBufferForEndpoint(const QString& endpoint) const;
+    void handleScrcpyTermination(const QString& endpoint, QProcess* ended);
+    void setRelayEnabled(const QString& endpoint, bool on);
+    void setVideoEnabled(const QString& endpoint, bool on);
+    void setAudioBuffer(const QString& endpoint, int milliseconds);
+    void restartEndpoint(const QString& endpoint);
+    bool allEnabledEndpointsRunning() const;
+
+    // ---- Battery monitoring (battery/) ----
+    void startBatteryMonitoring();
+    void stopBatteryMonitoring();
+    void refreshAllBatteryLevels();
+    void refreshBatteryLevel(const QString& identifier);
+    void refreshSelectedDeviceBattery();
+    void evaluateBatteryAlerts();
+    void startAlertSound();
+    void stopAlertSound(bool userInitiated);
+
+    // Appends one formatted entry to `logs`, keeping the newest 1000. Main thread; called by the
+    // step that appendLog queues.
+    void recordLogEntry(const QString& entry);
+
+private:
+    std::shared_ptr<ControllerEnv> env_;
+};
+
+inline constexpr int kMaxLogEntries = 1000;
+
+}  // namespace sonavel

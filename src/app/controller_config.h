@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace sonavel {
+
+class AlertSound;
+
+// Everything the controller takes from its surroundings. The application uses standard(); tests
+// replace single members (a temporary resources folder, a scaled clock, a private settings file,
+// a debugger probe that says "traced" so that the log records).
+struct ControllerConfig {
+    // The folder that holds adb, scrcpy, scrcpy-server and the text resources; none when the
+    // application has no resources folder at all.
+    std::optional<QString> resourcesDir;
+
+    // Flow time to real time: 1 in the application, a small fraction in tests.
+    double timeScale = 1.0;
+
+    std::function<bool()> debuggerProbe;
+    std::function<QStringList()> preferredLanguages;
+
+    // Opens the settings store. Called on whichever thread needs it; every call returns a new
+    // object, since one QSettings object must not be shared between threads.
+    std::function<std::unique_ptr<QSettings>()> openSettings;
+
+    // The program that ends stray scrcpy processes ("-f" "scrcpy" is passed to it).
+    QString pkillPath = QStringLiteral("/usr/bin/pkill");
+
+    // Makes the looping alert sound; nullptr means the platform's sound.
+    std::function<std::unique_ptr<AlertSound>()> makeAlertSound;
+
+    // The configuration of the installed application: resources next to the executable, real
+    // time, the real debugger probe, the system's languages and settings store.
+    static ControllerConfig standard();
+};
+
+// The resources folder of the running executable: Contents/Resources inside the app bundle on
+// macOS, ../share/sonavel next to bin/ elsewhere. None when that folder does not exist.
+std::optional<QString> applicationResourcesDir();
+
+}  // namespace sonavel

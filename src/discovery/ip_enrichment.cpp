@@ -1,0 +1,9 @@
+#include "app/controller.h"
+
+// Not built yet: these operations do nothing until their subsystem lands.
+
+namespace sonavel {
+
+void ZovAdizuZadiRizov::enrichIPsForUSBDevices() {}
+
+}  // namespace sonavel

@@ -1,0 +1,207 @@
+#include "platform/dispatch.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QObject>
+#include <QThread>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace sonavel {
+
+namespace {
+
+class WorkerPool {
+public:
+    void submit(Task task) {
+        std::unique_lock lock(mutex_);
+        queue_.push_back(std::move(task));
+        if (idle_ == 0 && threads_ < kMaxWorkersPerPool) {
+            ++threads_;
+            // Detached: pools live for the whole process, and joining at exit would wait for
+            // workers blocked in an adb call that nobody needs any more.
+            std::thread([this] { run(); }).detach();
+        } else {
+            wake_.notify_one();
+        }
+    }
+
+private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            ++idle_;
+            wake_.wait(lock, [this] { return !queue_.empty(); });
+            --idle_;
+            Task task = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            task();
+            task = nullptr;  // release captures outside the lock
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Task> queue_;
+    int threads_ = 0;
+    int idle_ = 0;
+};
+
+WorkerPool& pool(QoS qos) {
+    // Never destroyed: detached workers may still be inside them while the process exits.
+    static WorkerPool* pools = new WorkerPool[4];
+    return pools[static_cast<int>(qos)];
+}
+
+// One thread that holds delayed tasks until they are due, then hands them to their pool.
+class DelayedScheduler {
+public:
+    void submit(QoS qos, std::chrono::milliseconds delay, Task task) {
+        std::unique_lock lock(mutex_);
+        if (!started_) {
+            started_ = true;
+            std::thread([this] { run(); }).detach();
+        }
+        due_.emplace(Clock::now() + delay, Entry{qos, std::move(task)});
+        wake_.notify_one();
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    struct Entry {
+        QoS qos;
+        Task task;
+    };
+
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            if (due_.empty()) {
+                wake_.wait(lock);
+                continue;
+            }
+            auto first = due_.begin();
+            if (first->first > Clock::now()) {
+                wake_.wait_until(lock, first->first);
+                continue;
+            }
+            Entry entry = std::move(first->second);
+            due_.erase(first);
+            lock.unlock();
+            pool(entry.qos).submit(std::move(entry.task));
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::multimap<Clock::time_point, Entry> due_;
+    bool started_ = false;
+};
+
+DelayedScheduler& scheduler() {
+    static DelayedScheduler* instance = new DelayedScheduler;
+    return *instance;
+}
+
+}  // namespace
+
+// Lives on the main thread; drain() runs there through a queued call that carries no data.
+class MainQueue : public QObject {
+    Q_OBJECT
+public:
+    void submit(Task task) {
+        bool wake;
+        {
+            std::lock_guard lock(mutex_);
+            queue_.push_back(std::move(task));
+            wake = !wakePending_;
+            wakePending_ = true;
+        }
+        if (wake) {
+            QMetaObject::invokeMethod(this, "drain", Qt::QueuedConnection);
+        }
+    }
+
+public slots:
+    void drain() {
+        std::deque<Task> batch;
+        {
+            std::lock_guard lock(mutex_);
+            batch.swap(queue_);
+            wakePending_ = false;
+        }
+        // Tasks submitted while this batch runs go to the next turn of the event loop, so one
+        // flood of steps cannot starve the window's repaint.
+        for (Task& task : batch) {
+            task();
+            task = nullptr;
+        }
+    }
+
+private:
+    std::mutex mutex_;
+    std::deque<Task> queue_;
+    bool wakePending_ = false;
+};
+
+namespace {
+
+MainQueue& mainQueue() {
+    static MainQueue* queue = [] {
+        auto* q = new MainQueue;
+        if (auto* app = QCoreApplication::instance()) {
+            q->moveToThread(app->thread());
+        }
+        return q;
+    }();
+    return *queue;
+}
+
+}  // namespace
+
+void dispatchAsync(QoS qos, Task task) { pool(qos).submit(std::move(task)); }
+
+void dispatchAfter(QoS qos, std::chrono::milliseconds delay, Task task) {
+    if (delay.count() <= 0) {
+        pool(qos).submit(std::move(task));
+        return;
+    }
+    scheduler().submit(qos, delay, std::move(task));
+}
+
+void mainAsync(Task task) { mainQueue().submit(std::move(task)); }
+
+bool isMainThread() {
+    auto* app = QCoreApplication::instance();
+    return app != nullptr && QThread::currentThread() == app->thread();
+}
+
+void mainSync(const Task& task) {
+    if (isMainThread()) {
+        task();
+        return;
+    }
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    mainQueue().submit([&] {
+        task();
+        std::lock_guard lock(mutex);
+        finished = true;
+        done.notify_one();
+    });
+    std::unique_lock lock(mutex);
+    done.wait(lock, [&] { return finished; });
+}
+
+void drainMainQueue() { mainQueue().drain(); }
+
+}  // namespace sonavel
+
+#include "dispatch.moc"

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+#include "platform/time_source.h"
+
+namespace sonavel {
+
+// A repeating timer on the main run loop. The callback runs on the main thread; destroying the
+// timer (or calling invalidate) stops it for good, as an invalidated timer does.
+class RepeatingTimer {
+public:
+    RepeatingTimer(const TimeSource& time, double seconds, std::function<void()> tick);
+    ~RepeatingTimer();
+    RepeatingTimer(const RepeatingTimer&) = delete;
+    RepeatingTimer& operator=(const RepeatingTimer&) = delete;
+
+    void invalidate();
+    bool isValid() const { return timer_ != nullptr; }
+
+private:
+    std::unique_ptr<QTimer> timer_;
+};
+
+}  // namespace sonavel

@@ -1,0 +1,11 @@
+#include "app/controller.h"
+
+// Not built yet: these operations do nothing until their subsystem lands.
+
+namespace sonavel {
+
+void ZovAdizuZadiRizov::startRelay() {}
+
+void ZovAdizuZadiRizov::stopRelay() {}
+
+}  // namespace sonavel

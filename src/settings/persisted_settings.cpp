@@ -1,0 +1,62 @@
+#include "app/controller.h"
+#include "settings/endpoint_maps.h"
+
+namespace sonavel {
+
+void ZovAdizuZadiRizov::loadEndpoint() {
+    const QString key = userDefaultsEndpointKey;
+    runInBackground(QoS::UserInitiated, [key](const ControllerRef& ref) {
+        const QVariant stored = ref.settings()->value(key);
+        if (!stored.isValid()) {
+            return;
+        }
+        const QString value = stored.toString();
+        ref.post([value](ZovAdizuZadiRizov& c) {
+            c.appendLog(QStringLiteral("[Debug] loadEndpoint set to ") + value);
+            c.endpoint.set(value);
+        });
+    });
+}
+
+void ZovAdizuZadiRizov::loadAudioBuffer() {
+    // The Linux settings file returns numbers as strings in a new process: parse, never cast.
+    bool ok = false;
+    const int stored = ref().settings()->value(userDefaultsAudioBufferKey).toInt(&ok);
+    if (!ok || stored == 0) {
+        return;
+    }
+    ref().post([stored](ZovAdizuZadiRizov& c) {
+        c.appendLog(QStringLiteral("[Debug] loadAudioBuffer set to ") + QString::number(stored) +
+                    QStringLiteral(" ms"));
+        c.audioBufferMs.set(stored);
+    });
+}
+
+void ZovAdizuZadiRizov::loadPerEndpointSettings() {
+    const auto settings = ref().settings();
+    const QVariant video = settings->value(userDefaultsVideoByEndpointKey);
+    if (video.isValid()) {
+        if (auto map = decodeBoolMap(video.toByteArray())) {
+            videoEnabledByEndpoint.set(*map);
+        }
+    }
+    const QVariant buffers = settings->value(userDefaultsAudioBufferByEndpointKey);
+    if (buffers.isValid()) {
+        if (auto map = decodeIntMap(buffers.toByteArray())) {
+            audioBufferMsByEndpoint.set(*map);
+        }
+    }
+}
+
+void ZovAdizuZadiRizov::saveEndpoint() {
+    ref().settings()->setValue(userDefaultsEndpointKey, endpoint());
+}
+
+void ZovAdizuZadiRizov::savePerEndpointSettings() {
+    const auto settings = ref().settings();
+    settings->setValue(userDefaultsVideoByEndpointKey, encodeBoolMap(videoEnabledByEndpoint()));
+    settings->setValue(userDefaultsAudioBufferByEndpointKey,
+                       encodeIntMap(audioBufferMsByEndpoint()));
+}
+
+}  // namespace sonavel

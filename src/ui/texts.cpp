@@ -1,0 +1,157 @@
+#include "ui/texts.h"
+
+#include <QLocale>
+
+namespace sonavel {
+
+namespace {
+
+struct Entry {
+    const char* english;
+    const char* japanese;
+};
+
+// The setup guide begins and ends with a line feed. The Japanese text has one line fewer: no blank
+// line between its Wi-Fi sentence and the notarisation sentence.
+constexpr const char* kGuideSetupEnglish =
+    "\n"
+    "Connect Android to your Mac via USB.\n"
+    "\n"
+    "1. Enable Developer Options on Android\n"
+    "\n"
+    "Settings \u2192 About phone \u2192 Tap Build Number 8 times\n"
+    "\n"
+    "2. Turn ON USB Debugging\n"
+    "\n"
+    "Settings \u2192 Developer Options \u2192 USB Debugging\n"
+    "\n"
+    "After setup, connect Android to your Mac via USB and allow the connection prompt.\n"
+    "\n"
+    "Continue wirelessly when your Mac and Android are on the same Wi-Fi network.\n"
+    "\n"
+    "Apple Developer notarized\n";
+
+constexpr const char* kGuideSetupJapanese =
+    "\n"
+    "AndroidをUSBでMacに接続してください。\n"
+    "\n"
+    "1. Androidの「開発者オプション」を有効化\n"
+    "\n"
+    "設定 \u2192 デバイス情報 \u2192 ビルド番号を8回タップ\n"
+    "\n"
+    "2. 「USBデバッグ」をON\n"
+    "\n"
+    "設定 \u2192 開発者オプション \u2192 USBデバッグ\n"
+    "\n"
+    "設定後、AndroidをMacへUSB接続し、表示される接続許可を承認してください。\n"
+    "\n"
+    "同じWi-Fiネットワーク上の端末のみ通信します。外部送信は行われません。\n"
+    "Apple Developerの公証を取得済です。\n";
+
+Entry entryFor(TextKey key) {
+    switch (key) {
+        case TextKey::aboutMenuTitle:
+            return {"About Sonavel", "Sonavelについて"};
+        case TextKey::openSourceLicensesMenuTitle:
+            return {"Open Source Licenses", "オープンソースライセンス"};
+        case TextKey::statusIdle:
+            return {"Idle", "待機中"};
+        case TextKey::statusStopping:
+            return {"Stopping\u2026", "停止中\u2026"};
+        case TextKey::statusPanelTitle:
+            return {"Status", "状態"};
+        case TextKey::guidePanelTitle:
+            return {"Guide", "案内"};
+        case TextKey::connected:
+            return {"Connected", "接続済み"};
+        case TextKey::connecting:
+            return {"Connecting\u2026", "接続中\u2026"};
+        case TextKey::unavailable:
+            return {"Unavailable", "利用できません"};
+        case TextKey::readyToConnect:
+            return {"Ready", "接続準備完了"};
+        case TextKey::ready:
+            return {"Ready", "準備完了"};
+        case TextKey::notDetected:
+            return {"Not detected", "未検出"};
+        case TextKey::detectingAndroid:
+            return {"Detecting Android\u2026", "Android検出中\u2026"};
+        case TextKey::reconnecting:
+            return {"Reconnecting\u2026", "再接続中\u2026"};
+        case TextKey::tryingToReconnect:
+            return {"Trying to reconnect\u2026", "再接続を試しています\u2026"};
+        case TextKey::disconnected:
+            return {"Disconnected", "切断中"};
+        case TextKey::audioRelayActive:
+            return {"Audio relay active", "音声リレー中"};
+        case TextKey::startingAudioRelay:
+            return {"Starting audio relay\u2026", "音声リレーを開始中\u2026"};
+        case TextKey::androidNotFound:
+            return {"Android not found. Check the connection.",
+                    "Androidが見つかりません。接続を確認してください。"};
+        case TextKey::noDeviceSelected:
+            return {"No device selected for relay", "リレーするデバイスが選択されていません"};
+        case TextKey::couldNotStartRelayReconnecting:
+            return {"Could not start audio relay. Reconnecting\u2026",
+                    "音声リレーを開始できません。再接続を試しています\u2026"};
+        case TextKey::couldNotStartRelay:
+            return {"Could not start audio relay", "音声リレーを開始できません"};
+        case TextKey::couldNotConnectReconnecting:
+            return {"Could not connect. Reconnecting\u2026", "接続できません。再接続を試しています\u2026"};
+        case TextKey::connectionToolNotFound:
+            return {"Connection tool not found", "接続用ツールが見つかりません"};
+        case TextKey::requiredFileNotFound:
+            return {"Required bundled file not found", "必要な同梱ファイルが見つかりません"};
+        case TextKey::wirelessConnectionReady:
+            return {"Wireless connection ready", "ワイヤレス接続完了"};
+        case TextKey::switchingDevice:
+            return {"Switching device\u2026", "デバイスを切り替え中\u2026"};
+        case TextKey::usbDetected:
+            return {"USB detected", "USB接続を検出"};
+        case TextKey::preparingWireless:
+            return {"Preparing wireless connection\u2026", "ワイヤレス接続を準備中\u2026"};
+        case TextKey::wirelessReady:
+            return {"Wireless ready", "ワイヤレス接続OK"};
+        case TextKey::guideRelayActive:
+            return {"Audio relay is active. Android audio is being relayed to your Mac.",
+                    "音声リレー中です。Androidの音声がMacに転送されています。"};
+        case TextKey::guideConnectionReady:
+            return {"Connection is ready. Turn on the switch in the device row to start audio relay.",
+                    "接続準備ができました。デバイス行のスイッチをONにすると音声リレーを開始します。"};
+        case TextKey::guideAndroidDetected:
+            return {"Android detected. Preparing wireless connection.",
+                    "Androidを検出しました。ワイヤレス接続を準備しています。"};
+        case TextKey::guideSetup:
+            return {kGuideSetupEnglish, kGuideSetupJapanese};
+        case TextKey::video:
+            return {"Video", "映像"};
+        case TextKey::perDeviceSettingsHint:
+            return {"Video and audio buffer can be configured for each device.",
+                    "映像表示とオーディオバッファは、各デバイス個別に設定できます。"};
+        case TextKey::batteryAlertPlaying:
+            return {"Battery alert is playing", "バッテリー警告音を再生中"};
+        case TextKey::stopAlert:
+            return {"Stop Alert", "警告を停止"};
+    }
+    return {"", ""};
+}
+
+}  // namespace
+
+Language languageFor(const QStringList& preferredLanguages) {
+    if (preferredLanguages.isEmpty()) {
+        return Language::English;
+    }
+    return preferredLanguages.first().startsWith(QLatin1String("ja"), Qt::CaseSensitive)
+               ? Language::Japanese
+               : Language::English;
+}
+
+QString text(TextKey key, Language language) {
+    const Entry entry = entryFor(key);
+    return QString::fromUtf8(language == Language::Japanese ? entry.japanese : entry.english);
+}
+
+QStringList systemPreferredLanguages() { return QLocale::system().uiLanguages(); }
+
+}  // namespace sonavel

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace sonavel {
+
+// Every text the user sees, by key. Log lines are English only and are not in this table.
+enum class TextKey {
+    aboutMenuTitle,
+    openSourceLicensesMenuTitle,
+    statusIdle,
+    statusStopping,
+    statusPanelTitle,
+    guidePanelTitle,
+    connected,
+    connecting,
+    unavailable,
+    readyToConnect,
+    ready,
+    notDetected,
+    detectingAndroid,
+    reconnecting,
+    tryingToReconnect,
+    disconnected,
+    audioRelayActive,
+    startingAudioRelay,
+    androidNotFound,
+    noDeviceSelected,
+    couldNotStartRelayReconnecting,
+    couldNotStartRelay,
+    couldNotConnectReconnecting,
+    connectionToolNotFound,
+    requiredFileNotFound,
+    wirelessConnectionReady,
+    switchingDevice,
+    usbDetected,
+    preparingWireless,
+    wirelessReady,
+    guideRelayActive,
+    guideConnectionReady,
+    guideAndroidDetected,
+    guideSetup,
+    video,
+    perDeviceSettingsHint,
+    batteryAlertPlaying,
+    stopAlert,
+};
+
+enum class Language { English, Japanese };
+
+// The display language for the user's ordered list of preferred languages: Japanese exactly when
+// the first entry begins with "ja" (case-sensitive); later entries are never consulted.
+Language languageFor(const QStringList& preferredLanguages);
+
+QString text(TextKey key, Language language);
+
+// The text in the language derived from the list at this moment; nothing is cached, so a change
+// of the system's list shows at the next lookup.
+inline QString text(TextKey key, const QStringList& preferredLanguages) {
+    return text(key, languageFor(preferredLanguages));
+}
+
+// The platform's ordered list of preferred languages.
+QStringList systemPreferredLanguages();
+
+}  // namespace sonavel

@@ -1,0 +1,131 @@
+#include "support/test_support.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <QTest>
+#include <QThread>
+
+namespace sonavel::test {
+
+QString fakeToolBinary() { return QStringLiteral(SONAVEL_FAKE_TOOL); }
+
+FakeResources::FakeResources() { dir_.setAutoRemove(true); }
+
+QString FakeResources::path(const QString& name) const { return QDir(dir()).filePath(name); }
+
+void FakeResources::installFake(const QString& name, const QString& script) {
+    remove(name);
+    // A symlink, so that the fake finds its script and journal next to the name it was run by.
+    QFile::link(fakeToolBinary(), path(name));
+    setScript(name, script);
+}
+
+void FakeResources::setScript(const QString& name, const QString& script) {
+    QFile file(path(name) + QStringLiteral(".script"));
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        file.write(script.toUtf8());
+    }
+    QFile::remove(path(name) + QStringLiteral(".counts"));
+}
+
+void FakeResources::installRealAdb() {
+    remove(QStringLiteral("adb"));
+    const QString real = QFileInfo(QStringLiteral("/usr/bin/adb")).canonicalFilePath();
+    QFile::link(real, path(QStringLiteral("adb")));
+}
+
+void FakeResources::writeFile(const QString& name, const QByteArray& bytes, bool executable) {
+    remove(name);
+    QFile file(path(name));
+    if (file.open(QIODevice::WriteOnly)) {
+        file.write(bytes);
+        file.close();
+    }
+    QFile::Permissions perms = QFile::ReadOwner | QFile::WriteOwner;
+    if (executable) {
+        perms |= QFile::ExeOwner;
+    }
+    file.setPermissions(perms);
+}
+
+void FakeResources::remove(const QString& name) {
+    QFile::remove(path(name));
+    for (const char* suffix : {".script", ".journal", ".counts"}) {
+        QFile::remove(path(name) + QLatin1String(suffix));
+    }
+}
+
+QList<ToolCall> FakeResources::calls(const QString& name) const {
+    QList<ToolCall> result;
+    QFile file(path(name) + QStringLiteral(".journal"));
+    if (!file.open(QIODevice::ReadOnly)) {
+        return result;
+    }
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (line.isEmpty()) {
+            continue;
+        }
+        const QList<QByteArray> fields = line.split('\t');
+        ToolCall call;
+        call.msSinceEpoch = fields.value(0).toLongLong();
+        call.pid = fields.value(1).toLongLong();
+        for (int i = 2; i < fields.size(); ++i) {
+            call.arguments << QString::fromUtf8(fields[i]);
+        }
+        result << call;
+    }
+    return result;
+}
+
+QList<QStringList> FakeResources::arguments(const QString& name) const {
+    QList<QStringList> result;
+    for (const ToolCall& call : calls(name)) {
+        result << call.arguments;
+    }
+    return result;
+}
+
+TestEnvironment::TestEnvironment(const FakeResources* resources, double scale)
+    : settingsDir_(std::make_shared<QTemporaryDir>()) {
+    settingsPath = QDir(settingsDir_->path()).filePath(QStringLiteral("settings.ini"));
+    if (resources) {
+        config.resourcesDir = resources->dir();
+    }
+    config.timeScale = scale;
+    config.debuggerProbe = [] { return true; };
+    config.preferredLanguages = [] { return QStringList{QStringLiteral("en-US")}; };
+    const QString path = settingsPath;
+    const auto keepAlive = settingsDir_;
+    config.openSettings = [path, keepAlive] {
+        return std::make_unique<QSettings>(path, QSettings::IniFormat);
+    };
+}
+
+std::unique_ptr<QSettings> TestEnvironment::settings() const { return config.openSettings(); }
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!condition()) {
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+QStringList logMessages(const QStringList& entries) {
+    QStringList messages;
+    for (const QString& entry : entries) {
+        const qsizetype end = entry.indexOf(QStringLiteral("] "));
+        messages << (end < 0 ? entry : entry.mid(end + 2));
+    }
+    return messages;
+}
+
+}  // namespace sonavel::test

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "app/controller_config.h"
+
+namespace sonavel::test {
+
+// One recorded call of a fake tool.
+struct ToolCall {
+    qint64 msSinceEpoch = 0;
+    qint64 pid = 0;
+    QStringList arguments;
+};
+
+// A temporary resources folder whose tools are the fake tool (see fake_tool.cpp for the script
+// language) or Debian's real adb.
+class FakeResources {
+public:
+    FakeResources();
+    QString dir() const { return dir_.path(); }
+    QString path(const QString& name) const;
+
+    // Installs the fake under this name with the given script; replaces an earlier script.
+    void installFake(const QString& name, const QString& script = QString());
+    void setScript(const QString& name, const QString& script);
+    // Installs the system's real adb as "adb".
+    void installRealAdb();
+    void writeFile(const QString& name, const QByteArray& bytes, bool executable);
+    void remove(const QString& name);
+
+    QList<ToolCall> calls(const QString& name) const;
+    QList<QStringList> arguments(const QString& name) const;
+
+private:
+    QTemporaryDir dir_;
+};
+
+// A controller configuration for tests: the given resources folder (or none), time scaled by
+// `scale` (a 5-second pause lasts 5 ms at 0.001), logging on, English, and a private settings file.
+struct TestEnvironment {
+    explicit TestEnvironment(const FakeResources* resources, double scale = 0.001);
+    ControllerConfig config;
+    QString settingsPath;
+    std::unique_ptr<QSettings> settings() const;
+
+private:
+    std::shared_ptr<QTemporaryDir> settingsDir_;
+};
+
+// The fake tool binary built with the tests.
+QString fakeToolBinary();
+
+// Waits, spinning the event loop, until the condition holds or the (real-time) limit passes.
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
+
+// The messages of the log entries, without their "[timestamp] " prefix.
+QStringList logMessages(const QStringList& entries);
+
+}  // namespace sonavel::test
