@@ -1,4 +1,5 @@
 #include "app/controller.h"
+#include "discovery/device_identity.h"
 
 // Not built yet: these operations do nothing until their subsystem lands.
 
@@ -6,4 +7,8 @@ namespace sonavel {
 
 std::optional<DiscoveredDevice> ZovAdizuZadiRizov::findDeviceRow(const QString&) const { return std::nullopt; }
 
+}  // namespace sonavel
+
+namespace sonavel {
+std::optional<QString> lookupDeviceName(const ControllerRef&, const QString&) { return std::nullopt; }
 }  // namespace sonavel

@@ -19,7 +19,9 @@ public:
     void submit(Task task) {
         std::unique_lock lock(mutex_);
         queue_.push_back(std::move(task));
-        if (idle_ == 0 && threads_ < kMaxWorkersPerPool) {
+        // Idle workers that were woken but have not taken a task yet still count as idle, so
+        // compare against the queue's length, not against zero.
+        if (static_cast<int>(queue_.size()) > idle_ && threads_ < kMaxWorkersPerPool) {
             ++threads_;
             // Detached: pools live for the whole process, and joining at exit would wait for
             // workers blocked in an adb call that nobody needs any more.
