@@ -1,17 +1,186 @@
-#include "app/controller.h"
+#include <QUuid>
+#include <algorithm>
 
-// Not built yet: these operations do nothing until their subsystem lands.
+#include "app/controller.h"
+#include "battery/battery_dump_parser.h"
+#include "battery/battery_fetch.h"
+#include "battery/battery_targets.h"
+#include "discovery/device_identity.h"
+#include "platform/dispatch.h"
 
 namespace sonavel {
 
-void ZovAdizuZadiRizov::startBatteryMonitoring() {}
+namespace {
 
-void ZovAdizuZadiRizov::stopBatteryMonitoring() {}
+// How often relayed phones are polled while relaying is active.
+constexpr double kBatteryPollIntervalSec = 60.0;
 
-void ZovAdizuZadiRizov::refreshAllBatteryLevels() {}
+BatteryFetchLimits fetchLimits(const ZovAdizuZadiRizov& c) {
+    return {c.batteryCommandTimeoutSec, 1 + c.batteryMaxRetries};
+}
 
-void ZovAdizuZadiRizov::refreshBatteryLevel(const QString&) {}
+void logCachedLevel(const ZovAdizuZadiRizov& c, const QString& identifier, int cached) {
+    c.appendLog(QStringLiteral("[Battery] Using cached level for id=") + identifier +
+                QStringLiteral(": ") + QString::number(cached) + QLatin1Char('%'));
+}
 
-void ZovAdizuZadiRizov::refreshSelectedDeviceBattery() {}
+// The main-thread half of refreshBatteryLevel.
+void applyBatteryReading(ZovAdizuZadiRizov& c, const QString& identifier,
+                         const BatteryReading& reading) {
+    if (reading.level) {
+        const int level = clampBatteryLevel(*reading.level);
+        c.lastBatteryByIdentifier.insert(identifier, level);
+        c.batteryLevels.mutate(
+            [&](QMap<QString, int>& levels) { levels.insert(identifier, level); });
+    } else if (c.lastBatteryByIdentifier.contains(identifier)) {
+        const int cached = c.lastBatteryByIdentifier.value(identifier);
+        c.batteryLevels.mutate(
+            [&](QMap<QString, int>& levels) { levels.insert(identifier, cached); });
+        logCachedLevel(c, identifier, cached);
+    }
+    c.batteryCharging.mutate(
+        [&](QMap<QString, bool>& charging) { charging.insert(identifier, reading.charging); });
+    const std::optional<DiscoveredDevice> selected = c.selectedDevice();
+    if (selected && selectedDeviceIdentifier(*selected) == identifier &&
+        c.batteryLevels().contains(identifier)) {
+        c.batteryLevel.set(c.batteryLevels().value(identifier));
+    }
+    c.evaluateBatteryAlerts();
+}
+
+// The name lookup's result, back on the main thread. `rowAtLookup` is the row the decision to look
+// up was made on (none when the identifier had no row). The device list may have been rebuilt while
+// adb was asked, so the decision is checked again against the list of this moment: a list that now
+// has a row for the identifier is not replaced by a made-up one, and a row that is gone is not
+// brought back.
+void applyLookedUpName(ZovAdizuZadiRizov& c, const QString& identifier,
+                       const std::optional<DiscoveredDevice>& rowAtLookup, const QString& name) {
+    if (!rowAtLookup) {
+        if (c.findDeviceRow(identifier)) {
+            return;
+        }
+        const bool wireless = identifier.contains(QLatin1Char(':'));
+        DiscoveredDevice row;
+        row.serial = identifier;
+        row.name = name;
+        row.state = QStringLiteral("device");
+        row.ip = wireless ? std::optional<QString>(identifier) : std::nullopt;
+        row.transport = wireless ? kTransportTCPIP : kTransportUSB;
+        c.discoveredDevices.set({row});
+        c.selectedDevice.set(row);
+        return;
+    }
+
+    QVector<DiscoveredDevice> rows = c.discoveredDevices();
+    const auto it = std::find(rows.begin(), rows.end(), *rowAtLookup);
+    if (it == rows.end()) {
+        return;
+    }
+    DiscoveredDevice named = *it;
+    named.name = name;
+    named.id = QUuid::createUuid();
+    *it = named;
+    c.discoveredDevices.set(rows);
+
+    const std::optional<DiscoveredDevice> selected = c.selectedDevice();
+    const std::optional<QString> selectedIP = selected ? selected->ip : std::nullopt;
+    if ((selected && selected->serial == rowAtLookup->serial) || selectedIP == rowAtLookup->ip) {
+        c.selectedDevice.set(named);
+    }
+}
+
+// Gives the identifier's row a real name when it has none. The lookup runs up to three adb
+// commands; a wireless phone that stopped answering keeps each of them waiting, so it runs on a
+// worker and only its result comes back to the main thread.
+void completeDeviceName(ZovAdizuZadiRizov& c, const QString& identifier) {
+    const std::optional<DiscoveredDevice> row = c.findDeviceRow(identifier);
+    if (row && !row->name.isEmpty() && row->name != row->serial) {
+        return;
+    }
+    c.runInBackground(QoS::Utility, [identifier, row](const ControllerRef& r) {
+        const std::optional<QString> name = lookupDeviceName(r, identifier);
+        if (!name) {
+            return;
+        }
+        r.post([identifier, row, name = *name](ZovAdizuZadiRizov& c) {
+            applyLookedUpName(c, identifier, row, name);
+        });
+    });
+}
+
+// The main-thread half of refreshSelectedDeviceBattery. It leaves the per-device maps and the
+// alerts alone: they follow the relayed devices, not the selection.
+void applySelectedDeviceLevel(ZovAdizuZadiRizov& c, const QString& identifier,
+                              std::optional<qint64> level) {
+    if (level) {
+        const int value = clampBatteryLevel(*level);
+        c.lastBatteryByIdentifier.insert(identifier, value);
+        c.batteryLevel.set(value);
+    } else if (c.lastBatteryByIdentifier.contains(identifier)) {
+        const int cached = c.lastBatteryByIdentifier.value(identifier);
+        c.batteryLevel.set(cached);
+        logCachedLevel(c, identifier, cached);
+    } else {
+        c.batteryLevel.set(std::nullopt);
+    }
+    completeDeviceName(c, identifier);
+}
+
+}  // namespace
+
+void ZovAdizuZadiRizov::startBatteryMonitoring() {
+    ref().post([](ZovAdizuZadiRizov& c) {
+        c.batteryTimer.reset();
+        // The timer belongs to the controller and dies with it, so it may hold the controller.
+        c.batteryTimer = std::make_unique<RepeatingTimer>(c.ref().time(), kBatteryPollIntervalSec,
+                                                          [&c] { c.refreshAllBatteryLevels(); });
+        c.refreshAllBatteryLevels();
+    });
+}
+
+void ZovAdizuZadiRizov::stopBatteryMonitoring() {
+    ref().post([](ZovAdizuZadiRizov& c) { c.batteryTimer.reset(); });
+}
+
+void ZovAdizuZadiRizov::refreshAllBatteryLevels() {
+    Q_ASSERT(isMainThread());
+    const QStringList targets =
+        batteryPollTargets(scrcpyProcesses.keys(), enabledEndpoints(), connectedTCPIPDevices());
+    for (const QString& identifier : targets) {
+        refreshBatteryLevel(identifier);
+    }
+}
+
+void ZovAdizuZadiRizov::refreshBatteryLevel(const QString& identifier) {
+    // An empty identifier would become "adb -s ''", which addresses whichever single device adb
+    // has, and file its reading under the empty key.
+    if (identifier.isEmpty()) {
+        return;
+    }
+    const BatteryFetchLimits limits = fetchLimits(*this);
+    runInBackground(QoS::Utility, [identifier, limits](const ControllerRef& r) {
+        const BatteryReading reading = fetchBatteryReading(r, identifier, limits);
+        r.post([identifier, reading](ZovAdizuZadiRizov& c) {
+            applyBatteryReading(c, identifier, reading);
+        });
+    });
+}
+
+void ZovAdizuZadiRizov::refreshSelectedDeviceBattery() {
+    const BatteryFetchLimits limits = fetchLimits(*this);
+    runInBackground(QoS::Utility, [limits](const ControllerRef& r) {
+        const std::optional<QString> identifier = r.read([](ZovAdizuZadiRizov& c) {
+            const std::optional<DiscoveredDevice> selected = c.selectedDevice();
+            return selected ? selectedDeviceIdentifier(*selected) : c.endpoint();
+        });
+        if (!identifier || identifier->isEmpty()) {
+            return;
+        }
+        const std::optional<qint64> level = fetchBatteryLevel(r, *identifier, limits);
+        r.post([identifier = *identifier, level](ZovAdizuZadiRizov& c) {
+            applySelectedDeviceLevel(c, identifier, level);
+        });
+    });
+}
 
 }  // namespace sonavel
