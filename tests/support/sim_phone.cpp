@@ -32,6 +32,10 @@
 // - A device that dies without closing stays listed as "offline"; adb 29's "track-devices"
 //   does not report a connected device going offline (the server drops it about 57 s later,
 //   or at once on "adb disconnect 127.0.0.1:PORT"). Tests that need it gone at once disconnect.
+//   A phone started again on the same port before then is reconnected by the server on its own
+//   (seen after about 10 s), and "track-devices" then shows it "offline" and "device" at once.
+// - "adb connect" prints "connected to 127.0.0.1:PORT" as soon as the server has the socket; the
+//   first table of "track-devices" may still show the device "offline", the next "device".
 //
 // Usage: sim_phone --port N [--product P] [--model M] [--device D] [--serial S] [--ip A]
 //   [--wifi-interface wlan0|wifi0] [--battery-level L] [--charging none|ac|usb|wireless]
