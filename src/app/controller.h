@@ -28,6 +28,7 @@ struct USBCheckResult {
     std::optional<QString> serial;
     QString state;  // empty when nothing was found
     bool allowAuto = false;
+    bool awaitingReady = false;  // the serial was waiting to become ready when the worker looked
 };
 
 // One output stream of a child process: the bytes read so far that do not yet end in a line feed.
@@ -149,8 +150,14 @@ public:
     void applyUSBCheckResult(const USBCheckResult& result);
     void startTrackDevicesWatcher();
     void stopTrackDevicesWatcher();
-    void processTrackSnapshot(const QStringList& lines);
+    // complete: the table came whole with adb's length prefix, so no lines means no device.
+    void processTrackSnapshot(const QStringList& lines, bool complete = false);
     void applyDerivedConnectionStates(bool usbConnected, bool wirelessOnline);
+    // USB serials first seen waiting for the user's authorisation (or in another state that is
+    // not "device"): the first of the check and the watcher to see one ready sets it up.
+    QSet<QString> usbSerialsAwaitingReady;
+    // Which format the running watcher's tool writes: none until its first table.
+    std::optional<bool> trackStreamFramed;
 
     // ---- Wireless connection flow (connect/) ----
     void autoUSBSetupIfNeeded(const QString& serial);

@@ -1,17 +1,92 @@
 #include "app/controller.h"
-
-// Not built yet: these operations do nothing until their subsystem lands.
+#include "discovery/device_listing.h"
+#include "discovery/ip_enrichment.h"
+#include "tools/adb_commands.h"
 
 namespace sonavel {
 
-void ZovAdizuZadiRizov::refreshDevices() {}
+namespace {
 
-QVector<DiscoveredDevice> ZovAdizuZadiRizov::parseDeviceListing(const QString&) const { return {}; }
+QString ipText(const std::optional<QString>& ip) {
+    return ip ? *ip : QStringLiteral("nil");
+}
 
-void ZovAdizuZadiRizov::applyDeviceList(const QVector<DiscoveredDevice>&) {}
+// The listing parse as a worker runs it: the controller may be gone, so the dropped TLS rows are
+// logged through the weak handle.
+QVector<DiscoveredDevice> parseAndLog(const ControllerRef& r, const QString& listing) {
+    DeviceListing parsed = sonavel::parseDeviceListing(listing);
+    for (const QString& serial : parsed.ignoredTLSSerials) {
+        r.appendLog(QStringLiteral("[Debug] Ignored adb TLS row: ") + serial);
+    }
+    return parsed.rows;
+}
 
-QVector<DiscoveredDevice> ZovAdizuZadiRizov::buildVisibleRows(const QVector<DiscoveredDevice>& rows) const { return rows; }
+}  // namespace
 
-QString ZovAdizuZadiRizov::deviceRowKey(const DiscoveredDevice& row) { return row.serial.toLower(); }
+void ZovAdizuZadiRizov::refreshDevices() {
+    runInBackground(QoS::UserInitiated, [](const ControllerRef& r) {
+        r.appendLog(QStringLiteral("[Debug] refreshDevices started"));
+        const QString output = r.runADB(adb::devicesLong()).output;
+        r.appendLog(QStringLiteral("\n=== adb devices -l の実行結果 ===\n") + output +
+                    QStringLiteral("\n==========================\n"));
+        QVector<DiscoveredDevice> rows = parseAndLog(r, output);
+        r.post([rows = std::move(rows)](ZovAdizuZadiRizov& c) { c.applyDeviceList(rows); });
+        // Not ordered against the step above: the probe may still read the previous list.
+        startIPEnrichment(r);
+    });
+}
+
+QVector<DiscoveredDevice> ZovAdizuZadiRizov::parseDeviceListing(const QString& listing) const {
+    return parseAndLog(ref(), listing);
+}
+
+void ZovAdizuZadiRizov::applyDeviceList(const QVector<DiscoveredDevice>& rows) {
+    appendLog(QStringLiteral("[Debug] Detected adb devices count: ") +
+              QString::number(rows.size()));
+    for (const DiscoveredDevice& row : rows) {
+        appendLog(QStringLiteral("[Debug] ADB Device: serial=") + row.serial +
+                  QStringLiteral(", name=") + row.name + QStringLiteral(", state=") + row.state +
+                  QStringLiteral(", ip=") + ipText(row.ip) + QStringLiteral(", transport=") +
+                  row.transport);
+    }
+    const QVector<DiscoveredDevice> visible = buildVisibleRows(rows);
+    const QVector<DiscoveredDevice> merged =
+        mergeWithPreviousRows(visible, connectedTCPIPDevices());
+    discoveredDevices.set(merged);
+    connectedTCPIPDevices.set(merged);
+    for (const DiscoveredDevice& row : rows) {
+        if (row.transport == kTransportUSB) {
+            knownPhysicalSerials.insert(row.serial);
+        }
+    }
+    appendLog(QStringLiteral("[Debug] Visible device rows count: ") +
+              QString::number(visible.size()));
+    for (const DiscoveredDevice& row : visible) {
+        appendLog(QStringLiteral("[Debug] Visible Row: serial=") + row.serial +
+                  QStringLiteral(", name=") + row.name + QStringLiteral(", ip=") + ipText(row.ip) +
+                  QStringLiteral(", transport=") + row.transport);
+    }
+}
+
+QVector<DiscoveredDevice> ZovAdizuZadiRizov::buildVisibleRows(
+    const QVector<DiscoveredDevice>& rows) const {
+    RowsInUse inUse;
+    inUse.previousRows = connectedTCPIPDevices();
+    inUse.enabledEndpoints = enabledEndpoints();
+    for (auto it = scrcpyProcesses.cbegin(); it != scrcpyProcesses.cend(); ++it) {
+        if (it.value() && it.value()->state() != QProcess::NotRunning) {
+            inUse.runningEndpoints.insert(it.key());
+        }
+    }
+    const QMap<QString, int> levels = batteryLevels();
+    for (auto it = levels.cbegin(); it != levels.cend(); ++it) {
+        inUse.batteryEndpoints.insert(it.key());
+    }
+    return sonavel::buildVisibleRows(rows, inUse);
+}
+
+QString ZovAdizuZadiRizov::deviceRowKey(const DiscoveredDevice& row) {
+    return sonavel::deviceRowKey(row);
+}
 
 }  // namespace sonavel

@@ -13,9 +13,10 @@ inline const QString kTransportTCPIP = QStringLiteral("tcpip");
 // refreshes never compare equal; flows that look for "the same device" compare serial or ip.
 struct DiscoveredDevice {
     QUuid id = QUuid::createUuid();
-    QString serial;  // USB serial, or for a wireless device the endpoint "host:port" as adb lists it
-    QString name;    // the listing's model (underscores kept), else the serial
-    QString state;   // adb's state word, lower-cased; only "device" is usable
+    QString
+        serial;     // USB serial, or for a wireless device the endpoint "host:port" as adb lists it
+    QString name;   // the listing's model (underscores kept), else the serial
+    QString state;  // adb's state word, lower-cased; only "device" is usable
     std::optional<QString> ip;  // endpoint that reaches the device (paired wireless row), if any
     QString transport;          // kTransportUSB or kTransportTCPIP
 

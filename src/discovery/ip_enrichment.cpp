@@ -1,9 +1,91 @@
-#include "app/controller.h"
+#include "discovery/ip_enrichment.h"
 
-// Not built yet: these operations do nothing until their subsystem lands.
+#include "app/controller.h"
+#include "connect/ip_probe.h"
+#include "tools/adb_commands.h"
 
 namespace sonavel {
 
-void ZovAdizuZadiRizov::enrichIPsForUSBDevices() {}
+namespace {
+
+constexpr int kProbeAttempts = 3;
+constexpr double kRetryPauseSec = 0.4;
+
+QString firstLineTrimmed(const QString& text) {
+    const qsizetype end = text.indexOf(QLatin1Char('\n'));
+    return (end < 0 ? text : text.left(end)).trimmed();
+}
+
+std::optional<QString> probeOnce(const ControllerRef& r, const QString& serial) {
+    for (const QString& command : ipProbeCommands()) {
+        const QString line = firstLineTrimmed(r.runADB(adb::shell(serial, command)).output);
+        if (!line.isEmpty() && isIPv4Text(line)) {
+            return line;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<QString> probeWithRetries(const ControllerRef& r, const QString& serial) {
+    for (int attempt = 1; attempt <= kProbeAttempts; ++attempt) {
+        if (auto address = probeOnce(r, serial)) {
+            return address;
+        }
+        r.appendLog(QStringLiteral("[Debug] enrichIPsForUSBDevices retry #") +
+                    QString::number(attempt) + QStringLiteral(" for serial ") + serial);
+        r.sleep(kRetryPauseSec);
+    }
+    return std::nullopt;
+}
+
+QVector<DiscoveredDevice> currentRows(const ControllerRef& r) {
+    return r.read([](ZovAdizuZadiRizov& c) { return c.discoveredDevices(); })
+        .value_or(QVector<DiscoveredDevice>());
+}
+
+}  // namespace
+
+void startIPEnrichment(const ControllerRef& ref) {
+    ref.runInBackground(QoS::UserInitiated, [](const ControllerRef& r) {
+        const QVector<DiscoveredDevice> listed = currentRows(r);
+        const auto usbCount = std::count_if(listed.begin(), listed.end(), [](const auto& row) {
+            return row.transport == kTransportUSB;
+        });
+        if (usbCount == 0) {
+            return;
+        }
+        r.appendLog(QStringLiteral("[Debug] enrichIPsForUSBDevices started for ") +
+                    QString::number(usbCount) + QStringLiteral(" USB device(s)"));
+        // The rebuilt rows stay in this copy: the list shown keeps what adb listed.
+        QVector<DiscoveredDevice> copy = currentRows(r);
+        for (DiscoveredDevice& row : copy) {
+            if (row.transport != kTransportUSB) {
+                continue;
+            }
+            if (const auto address = probeWithRetries(r, row.serial)) {
+                const QString endpoint = adb::endpointFor(*address);
+                DiscoveredDevice rebuilt;
+                rebuilt.serial = row.serial;
+                rebuilt.name = row.name;
+                rebuilt.state = row.state;
+                rebuilt.transport = row.transport;
+                rebuilt.ip = endpoint;
+                row = rebuilt;
+                r.appendLog(QStringLiteral("[Debug] IP resolved for device ") + row.serial +
+                            QStringLiteral(": ") + endpoint);
+            } else {
+                r.appendLog(QStringLiteral("[Debug] IP not resolved for device ") + row.serial);
+            }
+        }
+        r.post([](ZovAdizuZadiRizov& c) {
+            c.appendLog(QStringLiteral(
+                "[Debug] enriched IP check finished; UI rows remain based on adb devices -l"));
+        });
+    });
+}
+
+void ZovAdizuZadiRizov::enrichIPsForUSBDevices() {
+    startIPEnrichment(ref());
+}
 
 }  // namespace sonavel

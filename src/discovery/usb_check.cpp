@@ -1,13 +1,136 @@
 #include "app/controller.h"
-
-// Not built yet: these operations do nothing until their subsystem lands.
+#include "discovery/device_listing.h"
+#include "tools/adb_commands.h"
 
 namespace sonavel {
 
-void ZovAdizuZadiRizov::startUSBDetection() {}
+namespace {
 
-void ZovAdizuZadiRizov::checkUSBConnection() {}
+constexpr double kUSBCheckIntervalSec = 10.0;
+const QString kReadyState = QStringLiteral("device");
 
-void ZovAdizuZadiRizov::applyUSBCheckResult(const USBCheckResult&) {}
+QString boolText(bool value) {
+    return value ? QStringLiteral("true") : QStringLiteral("false");
+}
+QString serialText(const std::optional<QString>& s) {
+    return s ? *s : QStringLiteral("nil");
+}
+
+struct CheckState {
+    std::optional<QString> observed;
+    bool connected = false;
+    bool awaitingReady = false;
+};
+
+void runUSBCheck(const ControllerRef& r) {
+    const auto gate = r.read(
+        [](ZovAdizuZadiRizov& c) { return std::make_pair(c.setupCompleted(), c.isReconnecting); });
+    if (!gate) {
+        return;
+    }
+    const bool allowAuto = gate->first && !gate->second;
+    if (!allowAuto) {
+        r.appendLog(QStringLiteral(
+            "[USBCheck] Reconnecting; will update USB status only (no auto actions)"));
+    }
+
+    const QString output = r.runADB(adb::devicesLong()).output;
+    r.appendLog(QStringLiteral("[USBCheck] ADB output for devices -l:\n") + output);
+    const USBPresence presence = findUSBDevice(output);
+    const std::optional<QString> serial =
+        presence.found ? std::optional<QString>(presence.serial) : std::nullopt;
+    r.appendLog(QStringLiteral("[USBCheck] USB connected: ") + boolText(presence.found) +
+                QStringLiteral(" serial: ") + serialText(serial) + QStringLiteral(" state: ") +
+                presence.state);
+    r.appendLog(QStringLiteral("[Debug] USB state: found=") + boolText(presence.found) +
+                QStringLiteral(", serial=") + serialText(serial) + QStringLiteral(", state=") +
+                presence.state);
+
+    const auto now = r.read([&](ZovAdizuZadiRizov& c) {
+        return CheckState{c.observedUSBSerial, c.isUSBDeviceConnected(),
+                          presence.found && c.usbSerialsAwaitingReady.contains(presence.serial)};
+    });
+    if (!now) {
+        return;
+    }
+    const bool serialChanged = presence.found && now->observed != serial;
+    // A phone first seen waiting for the user's authorisation changes nothing else when the user
+    // accepts: same serial, same flag. Its turn to "device" counts as a change.
+    const bool becameReady = now->awaitingReady && presence.state == kReadyState;
+    if (presence.found == now->connected && !serialChanged && !becameReady) {
+        return;
+    }
+    USBCheckResult result{presence.found, now->observed, serial,
+                          presence.state, allowAuto,     now->awaitingReady};
+    r.post([result](ZovAdizuZadiRizov& c) { c.applyUSBCheckResult(result); });
+}
+
+}  // namespace
+
+void ZovAdizuZadiRizov::startUSBDetection() {
+    usbDetectTimer.reset();
+    // The timer is owned by this controller and dies with it, so its tick may use `this`.
+    usbDetectTimer = std::make_unique<RepeatingTimer>(ref().time(), kUSBCheckIntervalSec,
+                                                      [this] { checkUSBConnection(); });
+    checkUSBConnection();
+}
+
+void ZovAdizuZadiRizov::checkUSBConnection() {
+    runInBackground(QoS::UserInitiated, [](const ControllerRef& r) { runUSBCheck(r); });
+}
+
+void ZovAdizuZadiRizov::applyUSBCheckResult(const USBCheckResult& result) {
+    appendLog(QStringLiteral("[Debug] USB device connection state changed/serial changed. found=") +
+              boolText(result.found) + QStringLiteral(", previous=") + serialText(result.previous) +
+              QStringLiteral(", current=") + serialText(result.serial));
+    isUSBDeviceConnected.set(result.found);
+
+    if (!result.found || !result.serial) {
+        appendLog(QStringLiteral("No USB Android device detected"));
+        observedUSBSerial.reset();
+        isUSBDeviceConnected.set(false);
+        refreshDevices();
+        return;
+    }
+
+    const QString s = *result.serial;
+    const bool changed = observedUSBSerial != s;
+    const bool ready = result.state == kReadyState;
+    const bool firstSighting = !knownPhysicalSerials.contains(s);
+    // Exactly one of the check and the watcher sets up a phone that has just become ready.
+    const bool newlyReady = ready && usbSerialsAwaitingReady.remove(s);
+    const bool setUpByWatcher = ready && result.awaitingReady && !newlyReady;
+    if (!ready && firstSighting) {
+        usbSerialsAwaitingReady.insert(s);
+    }
+    observedUSBSerial = s;
+    knownPhysicalSerials.insert(s);
+    appendLog(QStringLiteral("[USBCheck] Observed USB serial set -> ") + s);
+    appendLog(QStringLiteral("USB Android device detected"));
+
+    if (result.state.contains(QStringLiteral("unauthorized"))) {
+        appendLog(QStringLiteral(
+            "Warning: USB device unauthorized. Please accept the USB debugging authorization "
+            "dialog on your device."));
+    } else if (result.state.contains(QStringLiteral("offline"))) {
+        appendLog(QStringLiteral(
+            "Warning: USB device is offline. Please check device connection and USB debugging "
+            "status."));
+    } else if (result.state.contains(QStringLiteral("unknown"))) {
+        appendLog(QStringLiteral(
+            "Warning: USB device state unknown. Please ensure device is properly connected and "
+            "authorized."));
+    } else if (ready) {
+        if (setUpByWatcher) {
+            return;  // the watcher saw it ready first and has refreshed and started the setup
+        }
+        refreshDevices();
+        if (result.allowAuto || changed || newlyReady) {
+            ref().post([s](ZovAdizuZadiRizov& c) { c.autoUSBSetupIfNeeded(s); });
+        }
+    } else {
+        appendLog(QStringLiteral("[USBCheck] USB device is not ready yet: ") + result.state);
+    }
+}
 
 }  // namespace sonavel
