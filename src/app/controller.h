@@ -93,9 +93,13 @@ public:
     std::unique_ptr<RepeatingTimer> reconnectTimer;
     bool isReconnecting = false;
     bool reconnectAttemptInProgress = false;
+    // A stored process is starting or running, or has ended and awaits its follow-up. The objects
+    // are owned by the relay's process registry (relay/scrcpy_process.h), never by the controller,
+    // so destroying the controller leaves relay processes running.
     QMap<QString, QPointer<QProcess>> scrcpyProcesses;
-    QMap<QString, StreamBuffer> scrcpyOutputPipes;
-    QMap<QString, StreamBuffer> scrcpyErrorPipes;
+    // Line buffers of the endpoint's latest launch; shared with that launch's output handlers.
+    QMap<QString, std::shared_ptr<StreamBuffer>> scrcpyOutputPipes;
+    QMap<QString, std::shared_ptr<StreamBuffer>> scrcpyErrorPipes;
 
     // ---- Constants ----
     const double batteryCommandTimeoutSec = 5.0;

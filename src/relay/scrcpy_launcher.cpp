@@ -1,13 +1,202 @@
-#include "app/controller.h"
+#include <optional>
 
-// Not built yet: these operations do nothing until their subsystem lands.
+#include "app/controller.h"
+#include "relay/output_lines.h"
+#include "relay/relay_state.h"
+#include "relay/relay_worker.h"
+#include "relay/scrcpy_args.h"
+#include "relay/scrcpy_process.h"
 
 namespace sonavel {
 
-bool ZovAdizuZadiRizov::videoEnabledForEndpoint(const QString&) const { return false; }
+namespace {
 
-int ZovAdizuZadiRizov::audioBufferForEndpoint(const QString&) const { return audioBufferMs(); }
+enum class Stream { Output, Error };
 
-void ZovAdizuZadiRizov::handleScrcpyTermination(const QString&, QProcess*) {}
+void logLines(const ControllerRef& ref, const QString& endpoint, Stream stream,
+              const QList<QByteArray>& lines) {
+    const QString prefix =
+        QStringLiteral("[scrcpy][") + endpoint +
+        (stream == Stream::Output ? QStringLiteral("] ") : QStringLiteral("][ERR] "));
+    for (const QByteArray& line : lines) {
+        // A line that is not UTF-8 is left out of the log without a message.
+        if (const std::optional<QString> text = decodeOutputLine(line)) {
+            ref.appendLog(prefix + *text);
+        }
+    }
+}
+
+// Main thread. The pipe is always read, also once the controller is gone, so that a relay that
+// outlives it never blocks on a full pipe; what was read is then dropped.
+void readStream(const ControllerRef& ref, ScrcpyProcess* process, Stream stream) {
+    const QByteArray chunk = stream == Stream::Output ? process->readAllStandardOutput()
+                                                      : process->readAllStandardError();
+    StreamBuffer& buffer = stream == Stream::Output ? *process->output : *process->error;
+    const QList<QByteArray> lines = takeCompleteLines(buffer.pending, chunk);
+    if (ref.alive()) {
+        logLines(ref, process->endpoint, stream, lines);
+    }
+}
+
+// Main thread. The last line of a stream may lack its line feed; it is logged at the end.
+void flushStream(const ControllerRef& ref, ScrcpyProcess* process, Stream stream) {
+    readStream(ref, process, stream);
+    StreamBuffer& buffer = stream == Stream::Output ? *process->output : *process->error;
+    if (!buffer.pending.isEmpty() && ref.alive()) {
+        logLines(ref, process->endpoint, stream, {buffer.pending});
+    }
+    buffer.pending.clear();
+}
+
+// Main thread: the process ended (it had started). Runs the controller's follow-up at once, so
+// that a worker waiting for this end sees the bookkeeping done when it wakes.
+void onFinished(const ControllerRef& ref, ScrcpyProcess* process, int exitCode) {
+    flushStream(ref, process, Stream::Output);
+    flushStream(ref, process, Stream::Error);
+    QObject::disconnect(process, &QProcess::readyReadStandardOutput, nullptr, nullptr);
+    QObject::disconnect(process, &QProcess::readyReadStandardError, nullptr, nullptr);
+    // For a process ended by a signal Qt reports the signal number, as the termination status
+    // of a signalled process reads.
+    ref.appendLog(QStringLiteral("[Debug] scrcpy terminated for ") + process->endpoint +
+                  QStringLiteral(" status=") + QString::number(exitCode));
+    ref.sync(
+        [process](ZovAdizuZadiRizov& c) { c.handleScrcpyTermination(process->endpoint, process); });
+    process->ended->set(true);
+    releaseScrcpyProcess(process);
+}
+
+// Main thread: the program could not be started (missing, not executable, ...). Its entries
+// other than the pipes are dropped again; no flag or status changes here.
+void onFailedToStart(const ControllerRef& ref, ScrcpyProcess* process) {
+    ref.appendLog(QStringLiteral("[Debug] Failed to run scrcpy for ") + process->endpoint +
+                  QStringLiteral(": ") + process->errorString());
+    ref.sync([process](ZovAdizuZadiRizov& c) {
+        if (storedScrcpy(c, process->endpoint) == process) {
+            c.scrcpyProcesses.remove(process->endpoint);
+        }
+    });
+    process->started->set(false);
+    process->ended->set(true);
+    releaseScrcpyProcess(process);
+}
+
+void connectHandlers(const ControllerRef& ref, ScrcpyProcess* process) {
+    QObject::connect(process, &QProcess::readyReadStandardOutput, process,
+                     [ref, process] { readStream(ref, process, Stream::Output); });
+    QObject::connect(process, &QProcess::readyReadStandardError, process,
+                     [ref, process] { readStream(ref, process, Stream::Error); });
+    QObject::connect(process, &QProcess::started, process,
+                     [process] { process->started->set(true); });
+    QObject::connect(
+        process, &QProcess::finished, process,
+        [ref, process](int exitCode, QProcess::ExitStatus) { onFinished(ref, process, exitCode); });
+    QObject::connect(process, &QProcess::errorOccurred, process,
+                     [ref, process](QProcess::ProcessError error) {
+                         if (error == QProcess::FailedToStart) {
+                             onFailedToStart(ref, process);
+                         }
+                     });
+}
+
+// Main thread: the guard, the registration and the start, in one step. Returns the launch to wait
+// for, or none when a process for the endpoint is already starting or running.
+std::optional<ScrcpyHandle> beginLaunch(ZovAdizuZadiRizov& c, const QString& endpoint,
+                                        const QString& scrcpyPath) {
+    if (ScrcpyProcess* stored = storedScrcpy(c, endpoint)) {
+        if (stored->state() != QProcess::NotRunning) {
+            c.appendLog(QStringLiteral("[Guard] scrcpy already running for ") + endpoint +
+                        QStringLiteral("; skip duplicate launch"));
+            return std::nullopt;
+        }
+        removeScrcpyEntries(c, endpoint, stored->launchId);
+    } else {
+        c.scrcpyProcesses.remove(endpoint);  // a null entry
+    }
+
+    auto* process = new ScrcpyProcess(endpoint);
+    registerScrcpyProcess(process);
+    process->setProgram(scrcpyPath);
+    const QStringList arguments = scrcpyArguments(endpoint, c.videoEnabledForEndpoint(endpoint),
+                                                  c.audioBufferForEndpoint(endpoint));
+    c.appendLog(QStringLiteral("[AudioRelay] Launching scrcpy for ") + endpoint +
+                QStringLiteral(": scrcpy ") + arguments.join(QLatin1Char(' ')));
+    // Passed as an argument vector, never through a shell: an endpoint read from adb's output is
+    // one argument whatever it holds. The environment is inherited unchanged; the working
+    // directory is not set. Standard input is closed: scrcpy reads none, and a terminal the
+    // application was started from must not reach it.
+    process->setArguments(arguments);
+    process->setStandardInputFile(QProcess::nullDevice());
+    process->setProcessChannelMode(QProcess::SeparateChannels);
+    c.scrcpyOutputPipes.insert(endpoint, process->output);
+    c.scrcpyErrorPipes.insert(endpoint, process->error);
+    // Stored before it has started, so that a second launch for the endpoint sees it; a start
+    // failure takes it out again.
+    c.scrcpyProcesses.insert(endpoint, process);
+    connectHandlers(c.ref(), process);
+    const ScrcpyHandle handle = handleOf(*process);
+    process->start();
+    return handle;
+}
+
+}  // namespace
+
+bool launchScrcpy(const ControllerRef& ref, const QString& endpoint, const QString& scrcpyPath) {
+    const std::optional<std::optional<ScrcpyHandle>> launch =
+        ref.read([&](ZovAdizuZadiRizov& c) { return beginLaunch(c, endpoint, scrcpyPath); });
+    if (!launch) {
+        return false;  // the controller is gone
+    }
+    if (*launch) {
+        // Qt reports the start or its failure on the main thread, which never waits for this.
+        (*launch)->started->wait();
+    }
+    return ref.read([&](ZovAdizuZadiRizov& c) { return hasRunningScrcpy(c, endpoint); })
+        .value_or(false);
+}
+
+bool ZovAdizuZadiRizov::videoEnabledForEndpoint(const QString& endpoint) const {
+    return videoEnabledByEndpoint().value(endpoint, false);
+}
+
+int ZovAdizuZadiRizov::audioBufferForEndpoint(const QString& endpoint) const {
+    return audioBufferMsByEndpoint().value(endpoint, kDefaultAudioBufferMs);
+}
+
+void ZovAdizuZadiRizov::handleScrcpyTermination(const QString& endpoint, QProcess* ended) {
+    auto* process = qobject_cast<ScrcpyProcess*>(ended);
+    ScrcpyProcess* stored = storedScrcpy(*this, endpoint);
+    if (stored && stored != process) {
+        // A later launch owns the endpoint now: this end is old news and must not touch it.
+        return;
+    }
+    if (stored) {
+        removeScrcpyEntries(*this, endpoint, stored->launchId);
+    } else {
+        removeScrcpyEntries(*this, endpoint, 0);
+    }
+    const bool stillEnabled = enabledEndpoints().contains(endpoint);
+    settleRelayFlagsFromProcesses(*this);
+    if (process && process->endRequested) {
+        // Ended on purpose (switch-off, restart, stop): whoever ended it settles the status.
+        return;
+    }
+    if (stillEnabled) {
+        relayRequested.set(true);
+        updateStatus(text(TextKey::reconnecting));
+        startReconnectTimer();
+        return;
+    }
+    if (!scrcpyProcesses.isEmpty()) {
+        return;
+    }
+    if (enabledEndpoints().isEmpty()) {
+        relayRequested.set(false);
+        updateStatus(text(TextKey::disconnected));
+        return;
+    }
+    relayRequested.set(true);
+    updateStatus(text(TextKey::reconnecting));
+    startReconnectTimer();
+}
 
 }  // namespace sonavel

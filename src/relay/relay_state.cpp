@@ -1,0 +1,49 @@
+#include "relay/relay_state.h"
+
+#include "app/controller.h"
+
+namespace sonavel {
+
+ScrcpyProcess* storedScrcpy(const ZovAdizuZadiRizov& c, const QString& endpoint) {
+    return qobject_cast<ScrcpyProcess*>(c.scrcpyProcesses.value(endpoint).data());
+}
+
+bool hasRunningScrcpy(const ZovAdizuZadiRizov& c, const QString& endpoint) {
+    const ScrcpyProcess* process = storedScrcpy(c, endpoint);
+    return process && process->state() != QProcess::NotRunning;
+}
+
+std::optional<ScrcpyHandle> scrcpyHandleFor(const ZovAdizuZadiRizov& c, const QString& endpoint) {
+    if (const ScrcpyProcess* process = storedScrcpy(c, endpoint)) {
+        return handleOf(*process);
+    }
+    return std::nullopt;
+}
+
+void removeScrcpyEntries(ZovAdizuZadiRizov& c, const QString& endpoint, quint64 launchId) {
+    const ScrcpyProcess* stored = storedScrcpy(c, endpoint);
+    if (stored && stored->launchId != launchId) {
+        return;
+    }
+    c.scrcpyProcesses.remove(endpoint);
+    c.scrcpyOutputPipes.remove(endpoint);
+    c.scrcpyErrorPipes.remove(endpoint);
+}
+
+void settleRelayFlagsFromProcesses(ZovAdizuZadiRizov& c) {
+    const bool tracked = !c.scrcpyProcesses.isEmpty();
+    c.scrcpyActive.set(tracked);
+    c.isRunning.set(tracked);
+}
+
+QStringList missingEndpoints(const ZovAdizuZadiRizov& c) {
+    QStringList missing;
+    for (const QString& endpoint : c.enabledEndpoints()) {
+        if (!hasRunningScrcpy(c, endpoint)) {
+            missing << endpoint;
+        }
+    }
+    return missing;
+}
+
+}  // namespace sonavel

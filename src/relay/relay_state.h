@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+#include "relay/scrcpy_process.h"
+
+// Main-thread helpers over the controller's per-endpoint scrcpy maps. Everything here runs on the
+// main thread only; workers reach it through ControllerRef::read/sync.
+
+namespace sonavel {
+
+class ZovAdizuZadiRizov;
+
+// The launch stored for the endpoint, if any (a null entry counts as none).
+ScrcpyProcess* storedScrcpy(const ZovAdizuZadiRizov& c, const QString& endpoint);
+
+// The endpoint has a stored process that is starting or running.
+bool hasRunningScrcpy(const ZovAdizuZadiRizov& c, const QString& endpoint);
+
+std::optional<ScrcpyHandle> scrcpyHandleFor(const ZovAdizuZadiRizov& c, const QString& endpoint);
+
+// Drops the endpoint's entries, but only when they do not belong to a later launch: with
+// launchId's process stored, all three entries go; with no process stored, the pipe entries of
+// an ended or failed launch go; with another launch stored, nothing changes.
+void removeScrcpyEntries(ZovAdizuZadiRizov& c, const QString& endpoint, quint64 launchId);
+
+// scrcpyActive, then isRunning: true exactly when a scrcpy process is tracked.
+void settleRelayFlagsFromProcesses(ZovAdizuZadiRizov& c);
+
+// Enabled endpoints without a starting or running process, in the set's iteration order.
+QStringList missingEndpoints(const ZovAdizuZadiRizov& c);
+
+}  // namespace sonavel

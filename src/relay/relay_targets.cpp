@@ -1,0 +1,44 @@
+#include "relay/relay_targets.h"
+
+namespace sonavel {
+
+QStringList relayCandidates(const QVector<DiscoveredDevice>& devices,
+                            const QVector<DiscoveredDevice>& tcpipDevices) {
+    QStringList usb;
+    for (const DiscoveredDevice& row : devices) {
+        if (row.transport == kTransportUSB && row.state == QLatin1String("device")) {
+            usb << row.serial;
+        }
+    }
+    if (!usb.isEmpty()) {
+        return usb;
+    }
+    QStringList wireless;
+    for (const DiscoveredDevice& row : tcpipDevices) {
+        if (row.ip && !row.ip->isEmpty()) {
+            wireless << *row.ip;
+        }
+    }
+    return wireless;
+}
+
+RelayTargets chooseRelayTargets(const QStringList& candidates, const QSet<QString>& enabled) {
+    RelayTargets result;
+    if (candidates.size() <= 1) {
+        result.targets = candidates;
+        return result;
+    }
+    QSet<QString> effective = enabled;
+    if (effective.isEmpty()) {
+        effective = QSet<QString>(candidates.begin(), candidates.end());
+        result.seededEnabled = effective;
+    }
+    for (const QString& candidate : candidates) {
+        if (effective.contains(candidate)) {
+            result.targets << candidate;
+        }
+    }
+    return result;
+}
+
+}  // namespace sonavel

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <memory>
+
+#include "relay/settled.h"
+
+namespace sonavel {
+
+struct StreamBuffer;
+
+// One launch of scrcpy for one endpoint. Created, started, read and ended on the main thread only.
+//
+// These objects are owned by a process-wide registry, not by the controller: QProcess's destructor
+// kills its child, and relay processes must outlive the controller (they are ended by the
+// termination clean-up at quit). An object leaves the registry and is deleted once its process has
+// ended or could not start.
+class ScrcpyProcess : public QProcess {
+    Q_OBJECT
+public:
+    explicit ScrcpyProcess(const QString& endpoint);
+
+    const QString endpoint;
+    // Unique for the life of the program: compares launches without comparing addresses, which
+    // can be reused once an ended process has been deleted.
+    const quint64 launchId;
+
+    // Line buffers of the two output streams; the controller's pipe maps hold the same objects.
+    const std::shared_ptr<StreamBuffer> output;
+    const std::shared_ptr<StreamBuffer> error;
+
+    // true once the program runs, false when it could not be started.
+    const std::shared_ptr<Settled<bool>> started = std::make_shared<Settled<bool>>();
+    // Settled after the end has been handled (the controller's follow-up included), or when the
+    // program could not be started.
+    const std::shared_ptr<Settled<bool>> ended = std::make_shared<Settled<bool>>();
+
+    // Set when the application itself asked the process to end (switch-off, restart, stop): its
+    // end is then not a lost connection and does not start the reconnect loop.
+    bool endRequested = false;
+};
+
+// What a worker keeps of a launch to wait for it or end it.
+struct ScrcpyHandle {
+    quint64 launchId = 0;
+    std::shared_ptr<Settled<bool>> started;
+    std::shared_ptr<Settled<bool>> ended;
+};
+
+ScrcpyHandle handleOf(const ScrcpyProcess& process);
+
+// The registry of live scrcpy processes. Main thread only.
+void registerScrcpyProcess(ScrcpyProcess* process);
+// Removes the process from the registry and deletes it on a later turn of the event loop.
+void releaseScrcpyProcess(ScrcpyProcess* process);
+ScrcpyProcess* findScrcpyProcess(quint64 launchId);
+int liveScrcpyProcessCount();
+
+}  // namespace sonavel
