@@ -185,11 +185,14 @@ public:
     bool allEnabledEndpointsRunning() const;
 
     // ---- Battery monitoring (battery/) ----
+    // From any thread: each queues its work (the timer change on the main thread, the adb queries
+    // on the utility pool) and returns at once. Readings are applied on the main thread.
     void startBatteryMonitoring();
     void stopBatteryMonitoring();
-    void refreshAllBatteryLevels();
     void refreshBatteryLevel(const QString& identifier);
     void refreshSelectedDeviceBattery();
+    // Main thread only.
+    void refreshAllBatteryLevels();
     void evaluateBatteryAlerts();
     void startAlertSound();
     void stopAlertSound(bool userInitiated);
