@@ -29,10 +29,9 @@ bool storedBool(const ControllerConfig& config, const QString& key) {
 
 ZovAdizuZadiRizov::ZovAdizuZadiRizov(ControllerConfig config, QObject* parent)
     : Observable(parent),
-      statusText(this,
-                 sonavel::text(TextKey::statusIdle, config.preferredLanguages
-                                                        ? config.preferredLanguages()
-                                                        : QStringList())),
+      statusText(this, sonavel::text(TextKey::statusIdle, config.preferredLanguages
+                                                              ? config.preferredLanguages()
+                                                              : QStringList())),
       env_(std::make_shared<ControllerEnv>(withCanonicalResources(std::move(config)))) {
     Q_ASSERT(isMainThread());
     env_->controller = this;
@@ -99,6 +98,8 @@ QString ZovAdizuZadiRizov::connectionGuideText() const {
     return text(TextKey::guideSetup);
 }
 
-QString ZovAdizuZadiRizov::text(TextKey key) const { return ref().text(key); }
+QString ZovAdizuZadiRizov::text(TextKey key) const {
+    return ref().text(key);
+}
 
 }  // namespace sonavel

@@ -167,7 +167,9 @@ MainQueue& mainQueue() {
 
 }  // namespace
 
-void dispatchAsync(QoS qos, Task task) { pool(qos).submit(std::move(task)); }
+void dispatchAsync(QoS qos, Task task) {
+    pool(qos).submit(std::move(task));
+}
 
 void dispatchAfter(QoS qos, std::chrono::milliseconds delay, Task task) {
     if (delay.count() <= 0) {
@@ -177,7 +179,9 @@ void dispatchAfter(QoS qos, std::chrono::milliseconds delay, Task task) {
     scheduler().submit(qos, delay, std::move(task));
 }
 
-void mainAsync(Task task) { mainQueue().submit(std::move(task)); }
+void mainAsync(Task task) {
+    mainQueue().submit(std::move(task));
+}
 
 bool isMainThread() {
     auto* app = QCoreApplication::instance();
@@ -202,7 +206,9 @@ void mainSync(const Task& task) {
     done.wait(lock, [&] { return finished; });
 }
 
-void drainMainQueue() { mainQueue().drain(); }
+void drainMainQueue() {
+    mainQueue().drain();
+}
 
 }  // namespace sonavel
 

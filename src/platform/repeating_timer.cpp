@@ -13,7 +13,9 @@ RepeatingTimer::RepeatingTimer(const TimeSource& time, double seconds, std::func
     timer_->start();
 }
 
-RepeatingTimer::~RepeatingTimer() { invalidate(); }
+RepeatingTimer::~RepeatingTimer() {
+    invalidate();
+}
 
 void RepeatingTimer::invalidate() {
     if (timer_) {

@@ -13,6 +13,8 @@ std::chrono::milliseconds TimeSource::duration(double seconds) const {
     return std::chrono::milliseconds(static_cast<long long>(std::max(1.0, ms)));
 }
 
-void TimeSource::sleep(double seconds) const { std::this_thread::sleep_for(duration(seconds)); }
+void TimeSource::sleep(double seconds) const {
+    std::this_thread::sleep_for(duration(seconds));
+}
 
 }  // namespace sonavel

@@ -27,8 +27,8 @@ std::optional<QString> locate(const ControllerRef& ref, const ToolLines& tool) {
     // Looked up afresh every time: a tool added or removed while the application runs is
     // noticed at the next command.
     const QFileInfo info(path);
-    const bool ok = tool.check == Check::Executable ? info.isFile() && info.isExecutable()
-                                                    : info.exists();
+    const bool ok =
+        tool.check == Check::Executable ? info.isFile() && info.isExecutable() : info.exists();
     if (ok) {
         ref.appendLog(QString::fromLatin1(tool.found));
         return path;
@@ -46,8 +46,9 @@ std::optional<QString> ControllerRef::locateADB() const {
 }
 
 std::optional<QString> ControllerRef::locateScrcpy() const {
-    return locate(*this, {"scrcpy", Check::Executable, "Using scrcpy executable at Resources/scrcpy",
-                          "scrcpy executable not found at Resources/scrcpy", false});
+    return locate(*this,
+                  {"scrcpy", Check::Executable, "Using scrcpy executable at Resources/scrcpy",
+                   "scrcpy executable not found at Resources/scrcpy", false});
 }
 
 std::optional<QString> ControllerRef::locateScrcpyServer() const {

@@ -97,7 +97,8 @@ Entry entryFor(TextKey key) {
         case TextKey::couldNotStartRelay:
             return {"Could not start audio relay", "音声リレーを開始できません"};
         case TextKey::couldNotConnectReconnecting:
-            return {"Could not connect. Reconnecting\u2026", "接続できません。再接続を試しています\u2026"};
+            return {"Could not connect. Reconnecting\u2026",
+                    "接続できません。再接続を試しています\u2026"};
         case TextKey::connectionToolNotFound:
             return {"Connection tool not found", "接続用ツールが見つかりません"};
         case TextKey::requiredFileNotFound:
@@ -116,8 +117,9 @@ Entry entryFor(TextKey key) {
             return {"Audio relay is active. Android audio is being relayed to your Mac.",
                     "音声リレー中です。Androidの音声がMacに転送されています。"};
         case TextKey::guideConnectionReady:
-            return {"Connection is ready. Turn on the switch in the device row to start audio relay.",
-                    "接続準備ができました。デバイス行のスイッチをONにすると音声リレーを開始します。"};
+            return {
+                "Connection is ready. Turn on the switch in the device row to start audio relay.",
+                "接続準備ができました。デバイス行のスイッチをONにすると音声リレーを開始します。"};
         case TextKey::guideAndroidDetected:
             return {"Android detected. Preparing wireless connection.",
                     "Androidを検出しました。ワイヤレス接続を準備しています。"};
@@ -152,6 +154,8 @@ QString text(TextKey key, Language language) {
     return QString::fromUtf8(language == Language::Japanese ? entry.japanese : entry.english);
 }
 
-QStringList systemPreferredLanguages() { return QLocale::system().uiLanguages(); }
+QStringList systemPreferredLanguages() {
+    return QLocale::system().uiLanguages();
+}
 
 }  // namespace sonavel

@@ -10,12 +10,6 @@
 #include "support/test_support.h"
 #include "tools/adb_commands.h"
 
-// Until the build links sim_phone_control.cpp into the test support library (which then also
-// defines SONAVEL_SIM_PHONE), this test compiles it itself.
-#ifndef SONAVEL_SIM_PHONE
-#include "support/sim_phone_control.cpp"
-#endif
-
 using namespace sonavel;
 using sonavel::test::SimPhone;
 using sonavel::test::SimPhoneConfig;

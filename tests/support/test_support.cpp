@@ -9,13 +9,21 @@
 #include <QTest>
 #include <QThread>
 
+#include "app/controller.h"
+
 namespace sonavel::test {
 
-QString fakeToolBinary() { return QStringLiteral(SONAVEL_FAKE_TOOL); }
+QString fakeToolBinary() {
+    return QStringLiteral(SONAVEL_FAKE_TOOL);
+}
 
-FakeResources::FakeResources() { dir_.setAutoRemove(true); }
+FakeResources::FakeResources() {
+    dir_.setAutoRemove(true);
+}
 
-QString FakeResources::path(const QString& name) const { return QDir(dir()).filePath(name); }
+QString FakeResources::path(const QString& name) const {
+    return QDir(dir()).filePath(name);
+}
 
 void FakeResources::installFake(const QString& name, const QString& script) {
     remove(name);
@@ -105,7 +113,9 @@ TestEnvironment::TestEnvironment(const FakeResources* resources, double scale)
     };
 }
 
-std::unique_ptr<QSettings> TestEnvironment::settings() const { return config.openSettings(); }
+std::unique_ptr<QSettings> TestEnvironment::settings() const {
+    return config.openSettings();
+}
 
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
     QDeadlineTimer deadline(timeoutMs);
@@ -126,6 +136,10 @@ QStringList logMessages(const QStringList& entries) {
         messages << (end < 0 ? entry : entry.mid(end + 2));
     }
     return messages;
+}
+
+bool waitForLog(const ZovAdizuZadiRizov& controller, const QString& message, int timeoutMs) {
+    return waitUntil([&] { return logMessages(controller.logs()).contains(message); }, timeoutMs);
 }
 
 }  // namespace sonavel::test

@@ -8,6 +8,10 @@
 
 #include "app/controller_config.h"
 
+namespace sonavel {
+class ZovAdizuZadiRizov;
+}
+
 namespace sonavel::test {
 
 // One recorded call of a fake tool.
@@ -60,5 +64,8 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
 
 // The messages of the log entries, without their "[timestamp] " prefix.
 QStringList logMessages(const QStringList& entries);
+
+// Waits until the controller's log holds an entry with exactly this message.
+bool waitForLog(const ZovAdizuZadiRizov& controller, const QString& message, int timeoutMs = 5000);
 
 }  // namespace sonavel::test
