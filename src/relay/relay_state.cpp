@@ -9,7 +9,7 @@ ScrcpyProcess* storedScrcpy(const ZovAdizuZadiRizov& c, const QString& endpoint)
 }
 
 bool hasRunningScrcpy(const ZovAdizuZadiRizov& c, const QString& endpoint) {
-    const ScrcpyProcess* process = storedScrcpy(c, endpoint);
+    const QProcess* process = c.scrcpyProcesses.value(endpoint).data();
     return process && process->state() != QProcess::NotRunning;
 }
 
@@ -21,8 +21,9 @@ std::optional<ScrcpyHandle> scrcpyHandleFor(const ZovAdizuZadiRizov& c, const QS
 }
 
 void removeScrcpyEntries(ZovAdizuZadiRizov& c, const QString& endpoint, quint64 launchId) {
-    const ScrcpyProcess* stored = storedScrcpy(c, endpoint);
-    if (stored && stored->launchId != launchId) {
+    const QProcess* stored = c.scrcpyProcesses.value(endpoint).data();
+    const auto* launch = qobject_cast<const ScrcpyProcess*>(stored);
+    if (stored && (!launch || launch->launchId != launchId)) {
         return;
     }
     c.scrcpyProcesses.remove(endpoint);

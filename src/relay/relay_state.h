@@ -23,7 +23,7 @@ std::optional<ScrcpyHandle> scrcpyHandleFor(const ZovAdizuZadiRizov& c, const QS
 
 // Drops the endpoint's entries, but only when they do not belong to a later launch: with
 // launchId's process stored, all three entries go; with no process stored, the pipe entries of
-// an ended or failed launch go; with another launch stored, nothing changes.
+// an ended or failed launch go; with any other process stored, nothing changes.
 void removeScrcpyEntries(ZovAdizuZadiRizov& c, const QString& endpoint, quint64 launchId);
 
 // scrcpyActive, then isRunning: true exactly when a scrcpy process is tracked.

@@ -102,16 +102,16 @@ void connectHandlers(const ControllerRef& ref, ScrcpyProcess* process) {
 // for, or none when a process for the endpoint is already starting or running.
 std::optional<ScrcpyHandle> beginLaunch(ZovAdizuZadiRizov& c, const QString& endpoint,
                                         const QString& scrcpyPath) {
-    if (ScrcpyProcess* stored = storedScrcpy(c, endpoint)) {
-        if (stored->state() != QProcess::NotRunning) {
-            c.appendLog(QStringLiteral("[Guard] scrcpy already running for ") + endpoint +
-                        QStringLiteral("; skip duplicate launch"));
-            return std::nullopt;
-        }
-        removeScrcpyEntries(c, endpoint, stored->launchId);
-    } else {
-        c.scrcpyProcesses.remove(endpoint);  // a null entry
+    if (const QProcess* stored = c.scrcpyProcesses.value(endpoint).data();
+        stored && stored->state() != QProcess::NotRunning) {
+        c.appendLog(QStringLiteral("[Guard] scrcpy already running for ") + endpoint +
+                    QStringLiteral("; skip duplicate launch"));
+        return std::nullopt;
     }
+    // An ended process whose follow-up has not run yet counts as absent: its entries go.
+    c.scrcpyProcesses.remove(endpoint);
+    c.scrcpyOutputPipes.remove(endpoint);
+    c.scrcpyErrorPipes.remove(endpoint);
 
     auto* process = new ScrcpyProcess(endpoint);
     registerScrcpyProcess(process);
@@ -163,19 +163,17 @@ int ZovAdizuZadiRizov::audioBufferForEndpoint(const QString& endpoint) const {
 }
 
 void ZovAdizuZadiRizov::handleScrcpyTermination(const QString& endpoint, QProcess* ended) {
-    auto* process = qobject_cast<ScrcpyProcess*>(ended);
-    ScrcpyProcess* stored = storedScrcpy(*this, endpoint);
-    if (stored && stored != process) {
+    const QProcess* stored = scrcpyProcesses.value(endpoint).data();
+    if (stored && stored != ended) {
         // A later launch owns the endpoint now: this end is old news and must not touch it.
         return;
     }
-    if (stored) {
-        removeScrcpyEntries(*this, endpoint, stored->launchId);
-    } else {
-        removeScrcpyEntries(*this, endpoint, 0);
-    }
+    scrcpyProcesses.remove(endpoint);
+    scrcpyOutputPipes.remove(endpoint);
+    scrcpyErrorPipes.remove(endpoint);
     const bool stillEnabled = enabledEndpoints().contains(endpoint);
     settleRelayFlagsFromProcesses(*this);
+    const auto* process = qobject_cast<const ScrcpyProcess*>(ended);
     if (process && process->endRequested) {
         // Ended on purpose (switch-off, restart, stop): whoever ended it settles the status.
         return;

@@ -1,0 +1,136 @@
+#pragma once
+
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTest>
+#include <memory>
+
+#include "app/controller.h"
+#include "app/scrcpy_cleanup.h"
+#include "relay/scrcpy_process.h"
+#include "support/test_support.h"
+
+namespace sonavel::test {
+
+// adb answers that keep the controller's own discovery quiet: an empty device list and a
+// track-devices stream that stays open without news.
+inline const QString kQuietAdb = QStringLiteral(
+    "when track-devices\nhang\n"
+    "when devices -l\nout List of devices attached\n"
+    "when version\nout Android Debug Bridge version 1.0.41\n");
+
+inline const QString kHangingScrcpy = QStringLiteral("when .*\nhang\n");
+
+// The process ids of this program's children; with a program path, only those running it.
+inline QList<qint64> childProcesses(const QString& program = QString()) {
+    QList<qint64> children;
+    const QByteArray self = QByteArray::number(static_cast<qint64>(::getpid()));
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool isPid = false;
+        const qint64 pid = entry.toLongLong(&isPid);
+        QFile stat(QStringLiteral("/proc/") + entry + QStringLiteral("/stat"));
+        if (!isPid || !stat.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        // "pid (name) state ppid ...": the name may hold spaces, so read after its last ')'.
+        const QByteArray data = stat.readAll();
+        const QList<QByteArray> fields = data.mid(data.lastIndexOf(')') + 2).split(' ');
+        if (fields.value(1) != self) {
+            continue;
+        }
+        QFile cmdline(QStringLiteral("/proc/") + entry + QStringLiteral("/cmdline"));
+        if (program.isEmpty() ||
+            (cmdline.open(QIODevice::ReadOnly) &&
+             QString::fromUtf8(cmdline.readAll().split('\0').value(0)) == program)) {
+            children << pid;
+        }
+    }
+    return children;
+}
+
+// A controller over fake adb and scrcpy in a temporary resources folder. Relay processes outlive
+// the controller by design, so the rig ends every fake scrcpy of its folder before it goes.
+struct RelayRig {
+    explicit RelayRig(const QString& scrcpyScript = kHangingScrcpy,
+                      const QString& adbScript = QString(), double scale = 0.001)
+        : env(&resources, scale) {
+        resources.installFake(QStringLiteral("adb"), adbScript + kQuietAdb);
+        resources.installFake(QStringLiteral("scrcpy"), scrcpyScript);
+        resources.writeFile(QStringLiteral("scrcpy-server"), QByteArray("jar"), false);
+        c = std::make_unique<ZovAdizuZadiRizov>(env.config);
+        // The start-up clean-up ends stray scrcpy processes of this folder: let it pass first.
+        QVERIFY(waitForLog(QStringLiteral("[Startup] Cleaned existing scrcpy processes")));
+    }
+
+    ~RelayRig() {
+        endAllScrcpy();
+        c.reset();
+        // Workers that were under way (battery retries, a USB check) may still run adb, which
+        // writes into the folder that is about to be removed: let them finish.
+        for (int quiet = 0; quiet < 5;) {
+            QTest::qWait(20);
+            quiet = childProcesses().isEmpty() ? quiet + 1 : 0;
+        }
+    }
+
+    QStringList log() const { return logMessages(c->logs()); }
+    bool logged(const QString& message) const { return log().contains(message); }
+    bool waitForLog(const QString& message, int timeoutMs = 5000) const {
+        return waitUntil([&] { return logged(message); }, timeoutMs);
+    }
+    QList<QStringList> scrcpyRuns() const { return resources.arguments(QStringLiteral("scrcpy")); }
+    QString status() const { return c->statusText(); }
+
+    qint64 pidOf(const QString& endpoint) const {
+        const QProcess* p = c->scrcpyProcesses.value(endpoint).data();
+        return p ? p->processId() : 0;
+    }
+    bool running(const QString& endpoint) const {
+        const QProcess* p = c->scrcpyProcesses.value(endpoint).data();
+        return p && p->state() == QProcess::Running;
+    }
+
+    void endAllScrcpy() {
+        if (c) {
+            endBundledScrcpyProcesses(QStringLiteral("/usr/bin/pkill"),
+                                      *c->ref().config().resourcesDir);
+        }
+        QVERIFY(waitUntil([] { return liveScrcpyProcessCount() == 0; }));
+    }
+
+    FakeResources resources;
+    TestEnvironment env;
+    std::unique_ptr<ZovAdizuZadiRizov> c;
+};
+
+inline QVector<DiscoveredDevice> usbRows(const QStringList& serials,
+                                         const QString& state = QStringLiteral("device")) {
+    QVector<DiscoveredDevice> rows;
+    for (const QString& serial : serials) {
+        DiscoveredDevice row;
+        row.serial = serial;
+        row.name = serial;
+        row.state = state;
+        row.transport = kTransportUSB;
+        rows << row;
+    }
+    return rows;
+}
+
+inline QVector<DiscoveredDevice> wirelessRows(const QStringList& endpoints) {
+    QVector<DiscoveredDevice> rows;
+    for (const QString& endpoint : endpoints) {
+        DiscoveredDevice row;
+        row.serial = endpoint;
+        row.name = endpoint;
+        row.state = QStringLiteral("device");
+        row.ip = endpoint;
+        row.transport = kTransportTCPIP;
+        rows << row;
+    }
+    return rows;
+}
+
+}  // namespace sonavel::test
