@@ -21,7 +21,7 @@ bool isHexDigit(char c) {
 
 bool isValidUtf8(const QByteArray& bytes) {
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    (void)decoder.decode(bytes);
+    const QString text = decoder.decode(bytes);  // the conversion runs when it is taken
     return !decoder.hasError();
 }
 
@@ -108,6 +108,32 @@ Step skipLine(const TrackStreamState& s, qsizetype& pos) {
     return Step::Consumed;
 }
 
+// Before the first table, a line without a prefix is either a table line of the blank-line
+// format or the tool's talk about a server that failed to start, for example
+//   "ADB server didn't ACK" / "* failed to start daemon" / "error: cannot connect to daemon",
+// which must not be taken for an empty table. Only a line that reads as a device line (or the
+// header) decides for the blank-line format; anything else is skipped.
+Step decideFromLine(TrackStreamState& s, qsizetype& pos) {
+    const qsizetype stop = s.buffer.indexOf('\n', pos);
+    if (stop < 0) {
+        return Step::Wait;
+    }
+    const QString line = trimmedLine(s.buffer, pos, stop - pos);
+    const QStringList fields = splitFields(line);
+    static const QSet<QString> kStates = {
+        QStringLiteral("device"),      QStringLiteral("offline"),    QStringLiteral("unauthorized"),
+        QStringLiteral("authorizing"), QStringLiteral("connecting"), QStringLiteral("bootloader"),
+        QStringLiteral("recovery"),    QStringLiteral("rescue"),     QStringLiteral("sideload"),
+        QStringLiteral("host"),        QStringLiteral("unknown"),    QStringLiteral("no")};
+    const bool header = line.startsWith(QStringLiteral("list of devices"), Qt::CaseInsensitive);
+    if (header || (fields.size() >= 2 && kStates.contains(fields[1].toLower()))) {
+        s.framed = false;
+        return Step::Consumed;  // read again, as a line of the blank-line format
+    }
+    pos = stop + 1;
+    return Step::Consumed;
+}
+
 // Length-prefixed format, or the first bytes of a stream whose format is not known yet.
 Step takeFrame(TrackStreamState& s, qsizetype& pos, QList<TrackSnapshot>& out) {
     const QByteArray& b = s.buffer;
@@ -117,9 +143,8 @@ Step takeFrame(TrackStreamState& s, qsizetype& pos, QList<TrackSnapshot>& out) {
         if (run == available) {
             return Step::Wait;  // the rest of the prefix is still on its way
         }
-        if (!s.framed && b[pos] != '*') {
-            s.framed = false;  // a table line without a prefix: the blank-line format
-            return Step::Consumed;
+        if (!s.framed) {
+            return decideFromLine(s, pos);
         }
         return skipLine(s, pos);
     }
@@ -127,7 +152,8 @@ Step takeFrame(TrackStreamState& s, qsizetype& pos, QList<TrackSnapshot>& out) {
     const qsizetype length = b.mid(pos, kLengthDigits).toInt(&ok, 16);
     const qsizetype end = pos + kLengthDigits + length;
     if (!s.framed) {
-        // Decide the format: a prefixed table ends in a line feed and holds no blank line.
+        // Decide the format: a prefixed table ends in a line feed and holds no blank line. A
+        // blank-line table whose first serial begins with four hex digits almost never passes.
         if (length > 0 && holdsBlankLine(b, pos, std::min(end, b.size()))) {
             s.framed = false;
             return Step::Consumed;
@@ -135,7 +161,9 @@ Step takeFrame(TrackStreamState& s, qsizetype& pos, QList<TrackSnapshot>& out) {
         if (end > b.size()) {
             return Step::Wait;
         }
-        if (length > 0 && b[end - 1] != '\n') {
+        // The tool ends its lines with a bare line feed.
+        const bool toolLines = b[end - 1] == '\n' && !b.mid(pos, end - pos).contains('\r');
+        if (length > 0 && !toolLines) {
             s.framed = false;
             return Step::Consumed;
         }
