@@ -1,0 +1,98 @@
+#include "app/application.h"
+
+#include <QSettings>
+
+#include "app/app_delegate.h"
+#include "app/controller_config.h"
+
+#if defined(Q_OS_UNIX)
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+#endif
+
+namespace sonavel {
+
+namespace {
+
+#if defined(Q_OS_UNIX)
+int signalPipe[2] = {-1, -1};
+struct sigaction previousTerm;
+struct sigaction previousInt;
+
+void onQuitSignal(int signal) {
+    const char byte = static_cast<char>(signal);
+    // Only async-signal-safe calls here; a full pipe means a quit is already on its way.
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+#endif
+
+}  // namespace
+
+QuitOnSignals::QuitOnSignals(std::function<void()> action, QObject* parent)
+    : QObject(parent), action_(std::move(action)) {
+#if defined(Q_OS_UNIX)
+    if (::pipe(signalPipe) != 0) {
+        qWarning("Cannot watch for quit signals: no pipe");
+        return;
+    }
+    for (const int fd : signalPipe) {
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    }
+    notifier_ = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+    connect(notifier_.get(), &QSocketNotifier::activated, this, &QuitOnSignals::readSignal);
+    struct sigaction handler = {};
+    handler.sa_handler = onQuitSignal;
+    sigemptyset(&handler.sa_mask);
+    handler.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &handler, &previousTerm);
+    ::sigaction(SIGINT, &handler, &previousInt);
+#endif
+}
+
+QuitOnSignals::~QuitOnSignals() {
+#if defined(Q_OS_UNIX)
+    if (!notifier_) {
+        return;
+    }
+    ::sigaction(SIGTERM, &previousTerm, nullptr);
+    ::sigaction(SIGINT, &previousInt, nullptr);
+    notifier_.reset();
+    ::close(signalPipe[0]);
+    ::close(signalPipe[1]);
+    signalPipe[0] = signalPipe[1] = -1;
+#endif
+}
+
+void QuitOnSignals::readSignal() {
+#if defined(Q_OS_UNIX)
+    char buffer[16];
+    while (::read(signalPipe[0], buffer, sizeof buffer) > 0) {
+    }
+#endif
+    if (action_) {
+        action_();
+    }
+}
+
+RizIridiRoz::RizIridiRoz(int& argc, char** argv) : QApplication(argc, argv) {
+    setOrganizationName(QStringLiteral("Sonavel"));
+    setApplicationName(QStringLiteral("Sonavel"));
+    const ControllerConfig config = ControllerConfig::standard();
+    appDelegate_ = new AppDelegate(config.pkillPath, config.resourcesDir, this);
+    connect(this, &QCoreApplication::aboutToQuit, appDelegate_,
+            &AppDelegate::applicationWillTerminate);
+    // The system must not reopen windows of an earlier run.
+    QSettings().setValue(QStringLiteral("NSQuitAlwaysKeepsWindows"), false);
+#if defined(Q_OS_MACOS)
+    setQuitOnLastWindowClosed(false);
+#else
+    setQuitOnLastWindowClosed(true);
+#endif
+    quitOnSignals_ = std::make_unique<QuitOnSignals>([] { QCoreApplication::quit(); });
+}
+
+RizIridiRoz::~RizIridiRoz() = default;
+
+}  // namespace sonavel

@@ -1,0 +1,302 @@
+#include "ui/main_view.h"
+
+#include <QHBoxLayout>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QScrollArea>
+#include <QVBoxLayout>
+
+#include "app/controller.h"
+#include "ui/device_block.h"
+#include "ui/glass.h"
+#include "ui/row_actions.h"
+#include "ui/spring.h"
+#include "ui/style.h"
+#include "ui/symbols.h"
+
+namespace sonavel {
+
+namespace {
+
+// How far a new status text rises while it springs in.
+constexpr double kStatusRisePx = 8;
+
+double statusSpringCurve(qreal progress) {
+    const double settle = springSettleTime(kStatusSpringResponse, kStatusSpringDamping);
+    return springPosition(progress * settle, kStatusSpringResponse, kStatusSpringDamping);
+}
+
+QLabel* makeLabel(TextStyle style, QFont::Weight weight, const QColor& color) {
+    auto* label = new QLabel;
+    label->setFont(styledFont(style, weight));
+    QPalette p = label->palette();
+    p.setColor(QPalette::WindowText, color);
+    label->setPalette(p);
+    return label;
+}
+
+}  // namespace
+
+SpringLabel::SpringLabel(QWidget* parent) : QWidget(parent) {
+    const double settle = springSettleTime(kStatusSpringResponse, kStatusSpringDamping);
+    animation_.setDuration(qRound(settle * 1000));
+    animation_.setStartValue(0.0);
+    animation_.setEndValue(1.0);
+    QEasingCurve curve;
+    curve.setCustomType(&statusSpringCurve);
+    animation_.setEasingCurve(curve);
+    connect(&animation_, &QVariantAnimation::valueChanged, this, [this](const QVariant& value) {
+        progress_ = value.toDouble();
+        update();
+    });
+    connect(&animation_, &QVariantAnimation::finished, this, [this] {
+        progress_ = 1;
+        previous_.clear();
+        update();
+    });
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+}
+
+void SpringLabel::setText(const QString& text, bool animated) {
+    if (text == text_) {
+        return;
+    }
+    if (animated) {
+        // A change during a running spring starts from what is on screen now.
+        if (progress_ >= 0.5) {
+            previous_ = text_;
+        }
+        animation_.stop();
+        progress_ = 0;
+        text_ = text;
+        animation_.start();
+    } else {
+        text_ = text;
+    }
+    updateGeometry();
+    update();
+}
+
+QSize SpringLabel::sizeHint() const {
+    const QFontMetrics metrics(font());
+    return {qMax(metrics.horizontalAdvance(text_), metrics.horizontalAdvance(previous_)),
+            metrics.height()};
+}
+
+QSize SpringLabel::minimumSizeHint() const {
+    return {0, QFontMetrics(font()).height()};
+}
+
+void SpringLabel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    painter.setPen(palette().color(QPalette::WindowText));
+    const double p = std::clamp(progress_, 0.0, 1.2);
+    if (!previous_.isEmpty() && p < 1) {
+        painter.setOpacity(std::clamp(1 - p, 0.0, 1.0));
+        painter.drawText(rect().translated(0, qRound(-kStatusRisePx * p)),
+                         Qt::AlignLeft | Qt::AlignVCenter, previous_);
+    }
+    painter.setOpacity(std::clamp(p, 0.0, 1.0));
+    painter.drawText(rect().translated(0, qRound(kStatusRisePx * (1 - p))),
+                     Qt::AlignLeft | Qt::AlignVCenter, text_);
+}
+
+RirAvoruVara::RirAvoruVara(ZovAdizuZadiRizov* vm, QWidget* parent) : QWidget(parent), vm_(vm) {
+    if (vm && vm->ref().config().resourcesDir && symbolFolder().isEmpty()) {
+        setSymbolFolder(*vm->ref().config().resourcesDir + QStringLiteral("/icons"));
+    }
+
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    scroll->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
+    scroll->viewport()->setAutoFillBackground(false);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll);
+
+    auto* column = new QWidget;
+    column->setAutoFillBackground(false);
+    auto* stack = new QVBoxLayout(column);
+    stack->setContentsMargins(24, 18, 24, 18);
+    stack->setSpacing(16);
+    scroll->setWidget(column);
+
+    // 1. Status bar.
+    auto* statusBar = new GlassToolbar;
+    auto* statusStack = new QVBoxLayout;
+    statusStack->setSpacing(4);
+    statusTitle_ = makeLabel(TextStyle::Subheadline, QFont::Medium, palette::secondaryText());
+    status_ = new SpringLabel;
+    status_->setFont(styledFont(TextStyle::Headline, QFont::Medium));
+    QPalette statusPalette = status_->palette();
+    statusPalette.setColor(QPalette::WindowText, palette::primaryText());
+    status_->setPalette(statusPalette);
+    statusStack->addWidget(statusTitle_);
+    statusStack->addWidget(status_);
+    statusBar->row()->addLayout(statusStack);
+    statusBar->row()->addStretch();
+    stack->addWidget(statusBar);
+
+    // 2. Guide card.
+    auto* guideContent = new QWidget;
+    auto* guideStack = new QVBoxLayout(guideContent);
+    guideStack->setContentsMargins(0, 0, 0, 0);
+    guideStack->setSpacing(8);
+    auto* header = new QHBoxLayout;
+    header->setSpacing(8);
+    guideIcon_ = new SymbolLabel(16);
+    guideTitle_ = makeLabel(TextStyle::Subheadline, QFont::DemiBold, palette::primaryText());
+    header->addWidget(guideIcon_, 0, Qt::AlignVCenter);
+    header->addWidget(guideTitle_, 0, Qt::AlignVCenter);
+    header->addStretch();
+    guideText_ = makeLabel(TextStyle::Footnote, QFont::Normal, palette::secondaryText());
+    guideText_->setWordWrap(true);
+    guideStack->addLayout(header);
+    guideStack->addWidget(guideText_);
+    stack->addWidget(new GlassCard(20, guideContent));
+
+    // 3. Device area.
+    deviceArea_ = new QVBoxLayout;
+    deviceArea_->setSpacing(12);
+    stack->addLayout(deviceArea_);
+
+    // 4. Footer.
+    auto* footer = new QWidget;
+    auto* footerStack = new QVBoxLayout(footer);
+    footerStack->setContentsMargins(0, 0, 0, 0);
+    footerStack->setSpacing(12);
+    auto* hintRow = new QHBoxLayout;
+    hintRow->setSpacing(8);
+    auto* hintIcon = new SymbolLabel(16);
+    hintIcon->setSymbol(QStringLiteral("slider.horizontal.3"), palette::secondaryText());
+    hint_ = makeLabel(TextStyle::Footnote, QFont::Normal, palette::secondaryText());
+    hint_->setWordWrap(true);
+    hintRow->addWidget(hintIcon, 0, Qt::AlignVCenter);
+    hintRow->addWidget(hint_, 1, Qt::AlignVCenter);
+    footerStack->addLayout(hintRow);
+
+    alertRow_ = new QWidget;
+    auto* alertLayout = new QHBoxLayout(alertRow_);
+    alertLayout->setContentsMargins(0, 0, 0, 0);
+    alertLayout->setSpacing(8);
+    auto* bell = new SymbolLabel(16);
+    bell->setSymbol(QStringLiteral("bell.fill"), QColor(255, 59, 48));
+    alertText_ = makeLabel(TextStyle::Footnote, QFont::Normal, palette::primaryText());
+    stopAlert_ = new QPushButton;
+    stopAlert_->setFont(styledFont(TextStyle::Footnote, QFont::Medium));
+    stopAlert_->setCursor(Qt::PointingHandCursor);
+    stopAlert_->setStyleSheet(QStringLiteral(
+        "QPushButton { background: rgba(255,255,255,150); border: 1px solid rgba(0,0,0,30);"
+        " border-radius: 11px; padding: 3px 12px; color: #1d1d1f; }"
+        "QPushButton:pressed { background: rgba(220,220,225,200); }"));
+    alertLayout->addWidget(bell, 0, Qt::AlignVCenter);
+    alertLayout->addWidget(alertText_, 0, Qt::AlignVCenter);
+    alertLayout->addStretch();
+    alertLayout->addWidget(stopAlert_, 0, Qt::AlignVCenter);
+    footerStack->addWidget(alertRow_);
+    stack->addWidget(new AudioRelayGlassPanel(footer));
+    stack->addStretch();
+
+    connect(stopAlert_, &QPushButton::clicked, this, [this] {
+        if (vm_) {
+            vm_->stopAlertSound(true);
+        }
+    });
+    if (vm_) {
+        connect(vm_, &ZovAdizuZadiRizov::willChange, this, &RirAvoruVara::scheduleRedraw);
+    }
+    redraw();
+}
+
+void RirAvoruVara::scheduleRedraw() {
+    if (redrawQueued_) {
+        return;
+    }
+    redrawQueued_ = true;
+    QMetaObject::invokeMethod(this, &RirAvoruVara::redraw, Qt::QueuedConnection);
+}
+
+void RirAvoruVara::redraw() {
+    redrawQueued_ = false;
+    ++redraws_;
+    if (!vm_) {
+        return;
+    }
+    const ZovAdizuZadiRizov* vm = vm_;
+    const TextLookup tr = [vm](TextKey key) { return vm->text(key); };
+    const WindowState s = windowStateOf(*vm_);
+
+    statusTitle_->setText(tr(TextKey::statusPanelTitle));
+    // The status bar springs when isRunning changes (not on the first drawing).
+    const bool runningChanged = lastIsRunning_ && *lastIsRunning_ != s.isRunning;
+    lastIsRunning_ = s.isRunning;
+    status_->setText(tr(sonavel::statusLabel(s)), runningChanged);
+
+    guideIcon_->setSymbol(sonavel::guideIconName(s), palette::symbol());
+    guideTitle_->setText(tr(TextKey::guidePanelTitle));
+    guideText_->setText(tr(connectionGuideKey(s)));
+
+    redrawRows(s, tr);
+
+    hint_->setText(tr(TextKey::perDeviceSettingsHint));
+    alertRow_->setVisible(s.isAlertPlaying);
+    alertText_->setText(tr(TextKey::batteryAlertPlaying));
+    stopAlert_->setText(tr(TextKey::stopAlert));
+}
+
+void RirAvoruVara::redrawRows(const WindowState& s, const TextLookup& tr) {
+    const int wanted = s.connectedTCPIPDevices.isEmpty() ? 1 : s.connectedTCPIPDevices.size();
+    while (rows_.size() > wanted) {
+        delete rows_.takeLast();
+    }
+    while (rows_.size() < wanted) {
+        rows_.append(new DeviceBlock(vm_));
+        deviceArea_->addWidget(rows_.last());
+    }
+    ZovAdizuZadiRizov* vm = vm_;
+    if (s.connectedTCPIPDevices.isEmpty()) {
+        rows_[0]->setFields(summaryRowFields(s, tr), tr);
+        rows_[0]->setOnTap([vm = QPointer<ZovAdizuZadiRizov>(vm)] {
+            if (vm) {
+                tapSummaryRow(*vm);
+            }
+        });
+        return;
+    }
+    for (int i = 0; i < wanted; ++i) {
+        const DiscoveredDevice entry = s.connectedTCPIPDevices[i];
+        rows_[i]->setFields(deviceRowFields(s, entry), tr);
+        rows_[i]->setOnTap([vm = QPointer<ZovAdizuZadiRizov>(vm), entry] {
+            if (vm) {
+                tapDeviceRow(*vm, entry);
+            }
+        });
+    }
+}
+
+QString RirAvoruVara::statusLabelText() const {
+    return status_->text();
+}
+
+QString RirAvoruVara::guideIconName() const {
+    return guideIcon_->symbolName();
+}
+
+QString RirAvoruVara::guideText() const {
+    return guideText_->text();
+}
+
+void RirAvoruVara::paintEvent(QPaintEvent*) {
+    // Stands in for the platform's thin translucent material behind the cards.
+    QPainter painter(this);
+    QLinearGradient gradient(0, 0, 0, height());
+    gradient.setColorAt(0, QColor(238, 241, 246));
+    gradient.setColorAt(1, QColor(226, 231, 238));
+    painter.fillRect(rect(), gradient);
+}
+
+}  // namespace sonavel

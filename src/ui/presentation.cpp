@@ -1,0 +1,158 @@
+#include "ui/presentation.h"
+
+namespace sonavel {
+
+namespace {
+
+bool hasEndpoint(const std::optional<QString>& endpoint) {
+    return endpoint && !endpoint->trimmed().isEmpty();
+}
+
+}  // namespace
+
+bool relayActive(const WindowState& s) {
+    return s.scrcpyActive || s.hasRelayProcesses;
+}
+
+bool hasWirelessDeviceWithIP(const WindowState& s) {
+    for (const DiscoveredDevice& row : s.connectedTCPIPDevices) {
+        if (row.ip && !row.ip->isEmpty()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+TextKey statusLabel(const WindowState& s) {
+    // The first test looks at scrcpyActive alone: processes that are still being started show as
+    // "Connecting…" while isRunning is set.
+    if (s.scrcpyActive) {
+        return TextKey::audioRelayActive;
+    }
+    if (s.isRunning) {
+        return TextKey::connecting;
+    }
+    if (hasWirelessDeviceWithIP(s)) {
+        return TextKey::readyToConnect;
+    }
+    if (s.isUSBDeviceConnected) {
+        return TextKey::usbDetected;
+    }
+    return TextKey::unavailable;
+}
+
+QString guideIconName(const WindowState& s) {
+    if (relayActive(s)) {
+        return QStringLiteral("waveform");
+    }
+    if (hasWirelessDeviceWithIP(s)) {
+        return QStringLiteral("checkmark.circle");
+    }
+    if (s.isUSBDeviceConnected) {
+        return QStringLiteral("cable.connector");
+    }
+    return QStringLiteral("info.circle");
+}
+
+TextKey connectionGuideKey(const WindowState& s) {
+    if (relayActive(s)) {
+        return TextKey::guideRelayActive;
+    }
+    if (hasWirelessDeviceWithIP(s)) {
+        return TextKey::guideConnectionReady;
+    }
+    if (s.isUSBDeviceConnected) {
+        return TextKey::guideAndroidDetected;
+    }
+    return TextKey::guideSetup;
+}
+
+bool endpointRelaying(const WindowState& s, const QString& endpoint) {
+    return s.enabledEndpoints.contains(endpoint) && s.runningRelayEndpoints.contains(endpoint);
+}
+
+DeviceBlockFields summaryRowFields(const WindowState& s, const TextLookup& tr) {
+    DeviceBlockFields f;
+    if (s.selectedDevice) {
+        f.name = s.selectedDevice->name;
+    } else if (!s.discoveredDevices.isEmpty()) {
+        f.name = s.discoveredDevices.first().name;
+    } else if (!relayActive(s) && !s.wirelessConnected && !hasWirelessDeviceWithIP(s)) {
+        f.name = tr(s.isUSBDeviceConnected ? TextKey::detectingAndroid : TextKey::notDetected);
+    } else {
+        f.name = tr(TextKey::connected);
+    }
+
+    if (s.selectedDevice && s.selectedDevice->ip) {
+        f.endpoint = s.selectedDevice->ip;
+    } else if (s.endpoint.contains(QLatin1Char(':'))) {
+        f.endpoint = s.endpoint;
+    }
+
+    f.usbOK = s.isUSBDeviceConnected;
+    for (const DiscoveredDevice& row : s.discoveredDevices) {
+        if (row.transport == kTransportUSB) {
+            f.usbOK = true;
+        }
+    }
+    if (f.endpoint) {
+        f.wirelessOK = true;
+        f.audioOK = endpointRelaying(s, *f.endpoint);
+        f.relayControlEndpoint = f.endpoint;
+    } else {
+        f.wirelessOK = hasWirelessDeviceWithIP(s);
+        f.audioOK = relayActive(s);
+    }
+    // The summary stands for "the" device, whose charging state is not tracked as one value.
+    f.batteryLevel = s.batteryLevel;
+    f.charging = false;
+    return f;
+}
+
+QString relayControlKey(const DiscoveredDevice& entry) {
+    return entry.ip ? *entry.ip : entry.serial;
+}
+
+DeviceBlockFields deviceRowFields(const WindowState& s, const DiscoveredDevice& entry) {
+    DeviceBlockFields f;
+    f.name = entry.name;
+    f.endpoint = entry.ip;
+    f.usbOK = entry.transport == kTransportUSB || s.isUSBDeviceConnected;
+    f.wirelessOK = entry.ip.has_value();
+    const QString key = relayControlKey(entry);
+    f.audioOK = endpointRelaying(s, key);
+    if (entry.ip && s.batteryLevels.contains(*entry.ip)) {
+        f.batteryLevel = s.batteryLevels.value(*entry.ip);
+    }
+    f.charging = entry.ip && s.batteryCharging.value(*entry.ip, false);
+    f.relayControlEndpoint = key;
+    return f;
+}
+
+bool isPlaceholderName(const QString& name, const TextLookup& tr) {
+    const QString trimmed = name.trimmed();
+    return trimmed.isEmpty() || trimmed == tr(TextKey::notDetected) ||
+           trimmed == text(TextKey::notDetected, Language::English);
+}
+
+StatusLines statusLines(const DeviceBlockFields& f, const TextLookup& tr) {
+    const bool endpointNamed = hasEndpoint(f.endpoint) && !isPlaceholderName(f.name, tr);
+    StatusLines lines;
+    if (f.audioOK) {
+        lines.audio = TextKey::audioRelayActive;
+        lines.wireless = TextKey::ready;
+    } else if (endpointNamed) {
+        lines.audio = TextKey::readyToConnect;
+        lines.wireless = TextKey::wirelessReady;
+    } else if (f.usbOK) {
+        lines.audio = TextKey::usbDetected;
+        lines.wireless = TextKey::preparingWireless;
+    }
+    return lines;
+}
+
+QString audioBufferLabel(int milliseconds) {
+    return QString::number(milliseconds) + QStringLiteral("ms");
+}
+
+}  // namespace sonavel

@@ -1,0 +1,60 @@
+#include "ui/symbols.h"
+
+#include <QDir>
+#include <QPainter>
+#include <QSvgRenderer>
+
+namespace sonavel {
+
+namespace {
+QString& folderStorage() {
+    static QString folder;
+    return folder;
+}
+}  // namespace
+
+void setSymbolFolder(const QString& folder) {
+    folderStorage() = folder;
+}
+
+QString symbolFolder() {
+    return folderStorage();
+}
+
+QPixmap symbolPixmap(const QString& name, int size, const QColor& color, qreal devicePixelRatio) {
+    if (symbolFolder().isEmpty()) {
+        return {};
+    }
+    QSvgRenderer renderer(QDir(symbolFolder()).filePath(name + QStringLiteral(".svg")));
+    if (!renderer.isValid()) {
+        return {};
+    }
+    const int pixels = qRound(size * devicePixelRatio);
+    QPixmap pixmap(pixels, pixels);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    renderer.render(&painter, QRectF(0, 0, pixels, pixels));
+    // Keeps the drawing's coverage and replaces its colour.
+    painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    painter.fillRect(pixmap.rect(), color);
+    painter.end();
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    return pixmap;
+}
+
+SymbolLabel::SymbolLabel(int size, QWidget* parent) : QLabel(parent), size_(size) {
+    setFixedSize(size, size);
+    setAlignment(Qt::AlignCenter);
+}
+
+void SymbolLabel::setSymbol(const QString& name, const QColor& color) {
+    if (name == name_ && color == color_) {
+        return;
+    }
+    name_ = name;
+    color_ = color;
+    setPixmap(symbolPixmap(name, size_, color, devicePixelRatioF()));
+}
+
+}  // namespace sonavel
