@@ -103,10 +103,6 @@ void SpringLabel::paintEvent(QPaintEvent*) {
 }
 
 RirAvoruVara::RirAvoruVara(ZovAdizuZadiRizov* vm, QWidget* parent) : QWidget(parent), vm_(vm) {
-    if (vm && vm->ref().config().resourcesDir && symbolFolder().isEmpty()) {
-        setSymbolFolder(*vm->ref().config().resourcesDir + QStringLiteral("/icons"));
-    }
-
     auto* scroll = new QScrollArea(this);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);

@@ -1,6 +1,9 @@
 #include "ui/symbols.h"
 
+#include "app/controller_config.h"
+
 #include <QDir>
+#include <QFileInfo>
 #include <QPainter>
 #include <QSvgRenderer>
 
@@ -25,7 +28,11 @@ QPixmap symbolPixmap(const QString& name, int size, const QColor& color, qreal d
     if (symbolFolder().isEmpty()) {
         return {};
     }
-    QSvgRenderer renderer(QDir(symbolFolder()).filePath(name + QStringLiteral(".svg")));
+    const QString path = QDir(symbolFolder()).filePath(name + QStringLiteral(".svg"));
+    if (!QFileInfo(path).isFile()) {
+        return {};
+    }
+    QSvgRenderer renderer(path);
     if (!renderer.isValid()) {
         return {};
     }

@@ -8,7 +8,8 @@
 namespace sonavel {
 
 // The window's icons are SVG files named after the symbol they stand for ("waveform.svg"), in the
-// icons folder of the resources. They are drawn in black and tinted when shown.
+// icons folder of the application's resources (unless set otherwise). They are drawn in black and
+// tinted when shown.
 void setSymbolFolder(const QString& folder);
 QString symbolFolder();
 

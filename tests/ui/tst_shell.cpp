@@ -1,0 +1,172 @@
+#include <signal.h>
+
+#include <QMenuBar>
+#include <QProcess>
+#include <QTest>
+
+#include "app/app_delegate.h"
+#include "app/application.h"
+#include "app/root_view.h"
+#include "ui/main_view.h"
+#include "window_rig.h"
+
+using namespace sonavel;
+using namespace sonavel::test;
+
+namespace {
+
+const QString kPkill = QStringLiteral("/usr/bin/pkill");
+
+bool running(const QPointer<QProcess>& p) {
+    return p && p->state() == QProcess::Running;
+}
+
+}  // namespace
+
+class ShellTest : public QObject {
+    Q_OBJECT
+private slots:
+    void windowOpensAtDefaultSizeAndKeepsItsMinimum();
+    void menuCommandsOpenTheTextResources();
+    void quittingEndsOurRelaysOnly();
+    void failedCleanupAtQuitGoesToTheSystemLog();
+    void termAndIntSignalsQuitNormally();
+    void programQuitsCleanlyOnSigterm();
+};
+
+void ShellTest::windowOpensAtDefaultSizeAndKeepsItsMinimum() {
+    WindowRig rig({QStringLiteral("en")}, false);
+    RootView window(rig.env.config);
+    rig.settle(*window.controller());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.centralWidget()->size(), QSize(460, 640));
+    window.resize(200, 200);
+    QTRY_VERIFY(window.centralWidget()->width() >= 420);
+    QVERIFY(window.centralWidget()->height() >= 540);
+    QVERIFY(window.centralWidget()->width() <= 430);  // shrinks down to the minimum
+}
+
+void ShellTest::menuCommandsOpenTheTextResources() {
+    WindowRig rig({QStringLiteral("en")}, false);
+    rig.resources.writeFile(QStringLiteral("RARER_IDAZARI.txt"), "About", false);
+    QStringList opened;
+    RootView window(rig.env.config, [&](const QString& path) { opened << path; });
+    rig.settle(*window.controller());
+    QCOMPARE(window.aboutAction()->text(), QStringLiteral("About Sonavel"));
+    QCOMPARE(window.licensesAction()->text(), QStringLiteral("Open Source Licenses"));
+    const QList<QAction*> items = window.menuBar()->actions().first()->menu()->actions();
+    QCOMPARE(items.size(), 3);
+    QVERIFY(items[1]->isSeparator());
+
+    window.aboutAction()->trigger();
+    const QString dir = *window.controller()->ref().config().resourcesDir;
+    QCOMPARE(opened, QStringList{dir + QStringLiteral("/RARER_IDAZARI.txt")});
+    // The licence file is missing: the command does nothing at all.
+    window.licensesAction()->trigger();
+    QCOMPARE(opened.size(), 1);
+
+    *rig.languages = {QStringLiteral("ja")};
+    window.controller()->isRunning.set(false);
+    QTRY_COMPARE(window.aboutAction()->text(), text(TextKey::aboutMenuTitle, Language::Japanese));
+    QCOMPARE(window.licensesAction()->text(),
+             text(TextKey::openSourceLicensesMenuTitle, Language::Japanese));
+}
+
+void ShellTest::quittingEndsOurRelaysOnly() {
+    WindowRig rig;
+    // A decoy whose command line names a scrcpy, but not ours: it must survive.
+    FakeResources other;
+    other.installFake(QStringLiteral("scrcpy"), kHangingScrcpy);
+    QProcess decoy;
+    decoy.start(other.path(QStringLiteral("scrcpy")), {QStringLiteral("--no-window")});
+    QVERIFY(decoy.waitForStarted());
+
+    rig.c->connectedTCPIPDevices.set({wirelessEntry(QStringLiteral("192.168.1.20:5555"), "A"),
+                                      wirelessEntry(QStringLiteral("192.168.1.21:5555"), "B")});
+    rig.c->setRelayEnabled(QStringLiteral("192.168.1.20:5555"), true);
+    rig.c->setRelayEnabled(QStringLiteral("192.168.1.21:5555"), true);
+    QVERIFY(waitUntil([&] {
+        return running(rig.c->scrcpyProcesses.value("192.168.1.20:5555")) &&
+               running(rig.c->scrcpyProcesses.value("192.168.1.21:5555"));
+    }));
+    const QPointer<QProcess> first = rig.c->scrcpyProcesses.value("192.168.1.20:5555");
+    const QPointer<QProcess> second = rig.c->scrcpyProcesses.value("192.168.1.21:5555");
+
+    AppDelegate delegate(kPkill, rig.c->ref().config().resourcesDir);
+    delegate.applicationWillTerminate();
+    QVERIFY(waitUntil([&] { return !running(first) && !running(second); }));
+    QTest::qWait(50);
+    QCOMPARE(decoy.state(), QProcess::Running);
+    decoy.kill();
+    decoy.waitForFinished();
+}
+
+void ShellTest::failedCleanupAtQuitGoesToTheSystemLog() {
+    FakeResources resources;
+    AppDelegate delegate(QStringLiteral("/nonexistent/pkill"), resources.dir());
+    QTest::ignoreMessage(
+        QtWarningMsg,
+        QRegularExpression(QStringLiteral("^\\[App\\] Failed to cleanup scrcpy on terminate: .+")));
+    delegate.applicationWillTerminate();
+}
+
+void ShellTest::termAndIntSignalsQuitNormally() {
+    int quits = 0;
+    struct sigaction before = {};
+    ::sigaction(SIGTERM, nullptr, &before);
+    {
+        QuitOnSignals watcher([&] { ++quits; });
+        ::raise(SIGTERM);
+        QTRY_COMPARE(quits, 1);
+        ::raise(SIGINT);
+        QTRY_COMPARE(quits, 2);
+    }
+    // Gone: the previous handlers are back.
+    struct sigaction current = {};
+    ::sigaction(SIGTERM, nullptr, &current);
+    QVERIFY(current.sa_handler == before.sa_handler);
+}
+
+// The built program, told to stop by SIGTERM, leaves its event loop and exits normally (status 0),
+// which is what runs the clean-up at quit. Its adb gets a private server port.
+void ShellTest::programQuitsCleanlyOnSigterm() {
+    const QString program =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/sonavel");
+    if (!QFileInfo(program).isExecutable()) {
+        QSKIP("the program is not built next to the tests");
+    }
+    QTemporaryDir config;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    environment.insert(QStringLiteral("ANDROID_ADB_SERVER_PORT"), QStringLiteral("15731"));
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    QProcess app;
+    app.setProcessEnvironment(environment);
+    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    app.start(program, {});
+    QVERIFY(app.waitForStarted());
+    // It has started once it has written its settings.
+    const QString settings = config.path() + QStringLiteral("/Sonavel/Sonavel.conf");
+    QVERIFY(waitUntil([&] { return QFileInfo::exists(settings); }, 20000));
+    QTest::qWait(300);
+    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+    QVERIFY(app.waitForFinished(20000));
+    QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(app.exitCode(), 0);
+    QSettings stored(settings, QSettings::IniFormat);
+    QCOMPARE(stored.value(QStringLiteral("NSQuitAlwaysKeepsWindows")).toString(),
+             QStringLiteral("false"));
+
+    const QString adb =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../share/sonavel/adb");
+    if (QFileInfo(adb).isExecutable()) {
+        QProcess kill;
+        kill.setProcessEnvironment(environment);
+        kill.start(adb, {QStringLiteral("kill-server")});
+        kill.waitForFinished(10000);
+    }
+}
+
+QTEST_MAIN(ShellTest)
+#include "tst_shell.moc"
