@@ -108,6 +108,7 @@ RirAvoruVara::RirAvoruVara(ZovAdizuZadiRizov* vm, QWidget* parent) : QWidget(par
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    // The scroll area and its content stay transparent over the window's background.
     scroll->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
     scroll->viewport()->setAutoFillBackground(false);
     auto* outer = new QVBoxLayout(this);

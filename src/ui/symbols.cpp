@@ -1,11 +1,11 @@
 #include "ui/symbols.h"
 
-#include "app/controller_config.h"
-
 #include <QDir>
 #include <QFileInfo>
 #include <QPainter>
 #include <QSvgRenderer>
+
+#include "app/controller_config.h"
 
 namespace sonavel {
 
@@ -21,6 +21,11 @@ void setSymbolFolder(const QString& folder) {
 }
 
 QString symbolFolder() {
+    if (folderStorage().isEmpty()) {
+        if (const std::optional<QString> resources = applicationResourcesDir()) {
+            folderStorage() = QDir(*resources).filePath(QStringLiteral("icons"));
+        }
+    }
     return folderStorage();
 }
 
