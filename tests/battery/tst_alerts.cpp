@@ -24,7 +24,6 @@ private slots:
     void conditions_data();
     void conditions();
     void firstMatchInKeyOrderIsReported();
-    void decisionPerState();
 
     void lowBatteryStartsOnceAndLogsEveryTime();
     void clearedConditionStopsTheSound();
@@ -112,24 +111,6 @@ void BatteryAlertsTest::firstMatchInKeyOrderIsReported() {
     QVERIFY(condition);
     QCOMPARE(condition->identifier, QStringLiteral("a"));
     QCOMPARE(condition->kind, BatteryAlertKind::High);
-}
-
-void BatteryAlertsTest::decisionPerState() {
-    const Levels low{{QStringLiteral("a"), 1}};
-    const Levels fine{{QStringLiteral("a"), 50}};
-    // Quiet: a condition starts the sound.
-    auto d = decideBatteryAlert(low, {}, false, false);
-    QVERIFY(d.logLine && d.startSound && !d.stopSound && !d.clearSuppression);
-    // Playing or suppressed: a condition only logs.
-    d = decideBatteryAlert(low, {}, true, false);
-    QVERIFY(d.logLine && !d.startSound && !d.stopSound && !d.clearSuppression);
-    d = decideBatteryAlert(low, {}, false, true);
-    QVERIFY(d.logLine && !d.startSound && !d.stopSound && !d.clearSuppression);
-    // No condition: stop only what plays; the suppression always clears.
-    d = decideBatteryAlert(fine, {}, true, false);
-    QVERIFY(!d.logLine && !d.startSound && d.stopSound && d.clearSuppression);
-    d = decideBatteryAlert(fine, {}, false, true);
-    QVERIFY(!d.logLine && !d.startSound && !d.stopSound && d.clearSuppression);
 }
 
 void BatteryAlertsTest::lowBatteryStartsOnceAndLogsEveryTime() {
