@@ -6,6 +6,7 @@
 
 #include "platform/debugger_probe.h"
 #include "platform/dispatch.h"
+#include "platform/repeating_timer.h"
 #include "platform/time_source.h"
 #include "support/test_support.h"
 
@@ -19,6 +20,7 @@ private slots:
     void poolsRunManyBlockingTasksAtOnce();
     void delayedTasksRunInDueOrder();
     void timeSourceScales();
+    void repeatingTimerRepeatsUntilInvalidated();
     void tracerPidParsing();
 };
 
@@ -78,8 +80,12 @@ void DispatchTest::poolsRunManyBlockingTasksAtOnce() {
             std::unique_lock lock(mutex);
             ++arrived;
             cv.notify_all();
-            cv.wait_for(lock, std::chrono::seconds(20), [&] { return arrived == kTasks; });
-            if (arrived == kTasks) {
+            const bool all =
+                cv.wait_for(lock, std::chrono::seconds(20), [&] { return arrived == kTasks; });
+            // Released before counting: once the count is complete, this test's stack (which holds
+            // the mutex) may be gone.
+            lock.unlock();
+            if (all) {
                 ++finished;
             }
         });
@@ -116,6 +122,20 @@ void DispatchTest::timeSourceScales() {
     QCOMPARE(fast.duration(0.3), std::chrono::milliseconds(1));
     QCOMPARE(fast.duration(0.0), std::chrono::milliseconds(0));
     QCOMPARE(TimeSource(-1).scale(), 1.0);
+}
+
+void DispatchTest::repeatingTimerRepeatsUntilInvalidated() {
+    // 10 s of flow time at a scale of 0.001: a tick every 10 ms.
+    const TimeSource fast(0.001);
+    int ticks = 0;
+    RepeatingTimer timer(fast, 10.0, [&] { ++ticks; });
+    QVERIFY(timer.isValid());
+    QVERIFY(test::waitUntil([&] { return ticks >= 3; }));
+    timer.invalidate();
+    QVERIFY(!timer.isValid());
+    const int stoppedAt = ticks;
+    QTest::qWait(50);
+    QCOMPARE(ticks, stoppedAt);
 }
 
 void DispatchTest::tracerPidParsing() {
