@@ -1,28 +1,54 @@
 #include "discovery/device_listing.h"
 
+#include <QStringTokenizer>
+
+#include "discovery/line_fields.h"
+
 namespace sonavel {
 
 namespace {
 
-const QString kListHeader = QStringLiteral("List of devices");
-const QString kDeviceState = QStringLiteral("device");
-const QString kUSBPortField = QStringLiteral("usb:");
-const QString kModelField = QStringLiteral("model:");
-
-bool isTLSServiceSerial(const QString& serial) {
-    const QString lower = serial.toLower();
-    return lower.startsWith(QStringLiteral("adb-")) || lower.contains(QStringLiteral("._tcp"));
+// Where needle first occurs in text, or -1. The fields searched here are short and their first
+// letters rare, so finding that letter with Qt's vectorised character search and comparing is
+// several times faster than the general substring search.
+qsizetype findField(QStringView text, QStringView needle) {
+    qsizetype at = text.indexOf(needle.front());
+    while (at >= 0) {
+        if (text.mid(at).startsWith(needle)) {
+            return at;
+        }
+        at = text.indexOf(needle.front(), at + 1);
+    }
+    return -1;
 }
 
-QString nameFromFields(const QStringList& fields, const QString& serial) {
-    const QString rest = fields.mid(1).join(QLatin1Char(' '));
-    const qsizetype at = rest.indexOf(kModelField);
+bool isListHeader(QStringView line) {
+    return line.startsWith(u"List of devices");
+}
+
+bool isTLSServiceSerial(QStringView serial) {
+    return serial.startsWith(u"adb-", Qt::CaseInsensitive) ||
+           (serial.contains(u'_') && serial.contains(u"._tcp", Qt::CaseInsensitive));
+}
+
+// The state word lower-cased; the usual one is shared rather than copied.
+QString stateWord(QStringView state) {
+    static const QString device = QStringLiteral("device");
+    return state == device ? device : state.toString().toLower();
+}
+
+bool isUsableState(QStringView state) {
+    return state == u"device" || state.contains(u"device", Qt::CaseInsensitive);
+}
+
+// The first piece after the first "model:" of the fields from the state on, or none. Searching
+// the line itself gives the same piece as searching those fields joined by single spaces.
+QStringView modelName(QStringView fromState) {
+    const qsizetype at = findField(fromState, u"model:");
     if (at < 0) {
-        return serial;
+        return {};
     }
-    const QStringList after =
-        rest.mid(at + kModelField.size()).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-    return after.isEmpty() ? serial : after.first();
+    return FieldCursor(fromState.mid(at + 6)).next();
 }
 
 bool hasIP(const DiscoveredDevice& row) {
@@ -43,55 +69,45 @@ DiscoveredDevice rebuilt(const DiscoveredDevice& from, const std::optional<QStri
 
 QStringList splitFields(const QString& trimmedLine) {
     QStringList fields;
-    qsizetype start = -1;
-    for (qsizetype i = 0; i <= trimmedLine.size(); ++i) {
-        const bool separator = i == trimmedLine.size() || trimmedLine[i] == QLatin1Char(' ') ||
-                               trimmedLine[i] == QLatin1Char('\t');
-        if (separator) {
-            if (start >= 0) {
-                fields << trimmedLine.mid(start, i - start);
-                start = -1;
-            }
-        } else if (start < 0) {
-            start = i;
-        }
+    FieldCursor cursor(trimmedLine);
+    for (QStringView field = cursor.next(); !field.isEmpty(); field = cursor.next()) {
+        fields << field.toString();
     }
     return fields;
 }
 
 DeviceListing parseDeviceListing(const QString& listing) {
     DeviceListing result;
-    for (const QStringView rawLine : QStringView(listing).split(QLatin1Char('\n'))) {
-        const QString line = rawLine.trimmed().toString();
-        if (line.isEmpty() || line.startsWith(kListHeader)) {
+    for (const QStringView rawLine : QStringTokenizer(listing, u'\n')) {
+        const QStringView line = rawLine.trimmed();
+        if (line.isEmpty() || isListHeader(line)) {
             continue;
         }
-        const QStringList fields = splitFields(line);
-        if (fields.size() < 2) {
-            continue;
-        }
-        const QString& serial = fields[0];
-        const QString state = fields[1].toLower();
-        if (!state.contains(kDeviceState)) {
+        FieldCursor fields(line);
+        const QStringView serial = fields.next();
+        const QStringView state = fields.next();
+        const QStringView fromState = line.mid(fields.start());
+        if (state.isEmpty() || !isUsableState(state)) {
             continue;
         }
         if (isTLSServiceSerial(serial)) {
-            result.ignoredTLSSerials << serial;
+            result.ignoredTLSSerials << serial.toString();
             continue;
         }
         DiscoveredDevice row;
-        if (serial.contains(QLatin1Char(':'))) {
+        row.serial = serial.toString();
+        if (serial.contains(u':')) {
             row.transport = kTransportTCPIP;
-            row.ip = serial;
-        } else if (line.contains(kUSBPortField)) {
+            row.ip = row.serial;
+        } else if (findField(line, u"usb:") >= 0) {
             row.transport = kTransportUSB;
         } else {
             continue;
         }
-        row.serial = serial;
-        row.name = nameFromFields(fields, serial);
-        row.state = state;
-        result.rows << row;
+        const QStringView model = modelName(fromState);
+        row.name = model.isEmpty() ? row.serial : model.toString();
+        row.state = stateWord(state);
+        result.rows.append(std::move(row));
     }
     return result;
 }
@@ -202,22 +218,20 @@ std::optional<DiscoveredDevice> findDeviceRow(const QVector<DiscoveredDevice>& r
 }
 
 USBPresence findUSBDevice(const QString& listing) {
-    for (const QStringView rawLine : QStringView(listing).split(QLatin1Char('\n'))) {
-        const QString line = rawLine.trimmed().toString();
-        if (line.isEmpty() || line.startsWith(kListHeader)) {
+    for (const QStringView rawLine : QStringTokenizer(listing, u'\n')) {
+        const QStringView line = rawLine.trimmed();
+        if (line.isEmpty() || isListHeader(line)) {
             continue;
         }
-        const QStringList fields = splitFields(line);
-        if (fields.size() < 2) {
+        FieldCursor fields(line);
+        const QStringView serial = fields.next();
+        const QStringView state = fields.next();
+        if (state.isEmpty() || serial.contains(u':') ||
+            serial.startsWith(u"adb-", Qt::CaseInsensitive)) {
             continue;
         }
-        const QString& serial = fields[0];
-        if (serial.contains(QLatin1Char(':')) ||
-            serial.toLower().startsWith(QStringLiteral("adb-"))) {
-            continue;
-        }
-        if (line.contains(kUSBPortField)) {
-            return {true, serial, fields[1].toLower()};
+        if (line.contains(u"usb:")) {
+            return {true, serial.toString(), state.toString().toLower()};
         }
     }
     return {};

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "discovery/device_listing.h"
+#include "discovery/line_fields.h"
 
 namespace sonavel {
 
@@ -220,25 +221,28 @@ QString normalizeTrackSerial(const QString& token) {
 }
 
 bool isUSBSerialToken(const QString& serial) {
-    return !serial.contains(QLatin1Char(':')) && !serial.contains(QLatin1Char('.')) &&
-           !serial.startsWith(QStringLiteral("adb-"), Qt::CaseInsensitive) &&
-           !serial.contains(QStringLiteral("_tcp"), Qt::CaseInsensitive);
+    // The cheap character tests first: this runs for every entry of every table.
+    return !serial.contains(u':') && !serial.contains(u'.') &&
+           !serial.startsWith(u"adb-", Qt::CaseInsensitive) &&
+           !(serial.contains(u'_') && serial.contains(u"_tcp", Qt::CaseInsensitive));
 }
 
 QVector<TrackEntry> parseTrackEntries(const QStringList& lines) {
     QVector<TrackEntry> entries;
     entries.reserve(lines.size());
     for (const QString& raw : lines) {
-        const QString line = raw.trimmed();
-        if (line.isEmpty() ||
-            line.startsWith(QStringLiteral("list of devices"), Qt::CaseInsensitive)) {
+        const QStringView line = QStringView(raw).trimmed();
+        if ((line.startsWith(u'l') || line.startsWith(u'L')) &&
+            line.startsWith(u"list of devices", Qt::CaseInsensitive)) {
             continue;
         }
-        const QStringList fields = splitFields(line);
-        if (fields.size() < 2) {
-            continue;
+        FieldCursor fields(line);
+        const QStringView serial = fields.next();
+        const QStringView state = fields.next();
+        if (state.isEmpty()) {
+            continue;  // fewer than two fields, or an empty line
         }
-        entries.append({normalizeTrackSerial(fields[0]), fields[1].toLower()});
+        entries.append({normalizeTrackSerial(serial.toString()), state.toString().toLower()});
     }
     return entries;
 }
@@ -303,22 +307,23 @@ TrackEvaluation evaluateTrackSnapshot(const QVector<TrackEntry>& entries,
 
     // New devices, and devices that were first seen waiting for the user's authorisation and are
     // ready now: the setup would otherwise never start for a phone plugged in for the first time.
-    QSet<QString> handled;
+    // (A serial listed twice in one table is taken once; the lists stay tiny, so a linear
+    // look-up is cheaper than a set.)
     for (const TrackEntry& e : entries) {
-        if (!isUSBSerialToken(e.serial) || handled.contains(e.serial)) {
+        if (!isUSBSerialToken(e.serial)) {
             continue;
         }
-        handled.insert(e.serial);
         const bool known = context.knownPhysicalSerials.contains(e.serial);
         const bool awaiting = context.awaitingReady.contains(e.serial);
-        if (e.state != kDeviceState && !known && !awaiting) {
+        const bool ready = e.state == kDeviceState;
+        if (!ready && !known && !awaiting && !ev.awaitingAdded.contains(e.serial)) {
             ev.awaitingAdded << e.serial;
         }
-        const bool becameReady = awaiting && e.state == kDeviceState;
-        if (becameReady) {
+        const bool becameReady = awaiting && ready;
+        if (becameReady && !ev.awaitingCleared.contains(e.serial)) {
             ev.awaitingCleared << e.serial;
         }
-        if ((isPresent(e) && !known) || becameReady) {
+        if (((isPresent(e) && !known) || becameReady) && !ev.newlyReady.contains(e.serial)) {
             ev.newlyReady << e.serial;
         }
     }
