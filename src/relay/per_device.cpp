@@ -1,4 +1,5 @@
 #include "app/controller.h"
+#include "platform/dispatch.h"
 #include "relay/connect_result.h"
 #include "relay/relay_state.h"
 #include "relay/relay_targets.h"
@@ -10,9 +11,13 @@ namespace sonavel {
 
 namespace {
 
-// Main thread: the endpoint could not be started; the reconnect loop keeps trying.
-void settleStartFailure(ZovAdizuZadiRizov& c) {
+// Main thread: the endpoint could not be started; the reconnect loop keeps trying. An endpoint
+// switched off meanwhile is the switch-off's to settle.
+void settleStartFailure(ZovAdizuZadiRizov& c, const QString& endpoint) {
     settleRelayFlagsFromProcesses(c);
+    if (!c.enabledEndpoints().contains(endpoint)) {
+        return;
+    }
     c.statusText.set(c.text(TextKey::couldNotConnectReconnecting));
     c.startReconnectTimer();
 }
@@ -21,7 +26,7 @@ void settleStartFailure(ZovAdizuZadiRizov& c) {
 // once has had its follow-up by now and must not be reported as relaying.
 void settleStart(ZovAdizuZadiRizov& c, const QString& endpoint) {
     if (!hasRunningScrcpy(c, endpoint)) {
-        settleStartFailure(c);
+        settleStartFailure(c, endpoint);
         return;
     }
     c.relayRequested.set(!c.enabledEndpoints().isEmpty());
@@ -36,7 +41,9 @@ void settleStart(ZovAdizuZadiRizov& c, const QString& endpoint) {
 
 void switchOn(const ControllerRef& r, const QString& endpoint) {
     r.post([endpoint](ZovAdizuZadiRizov& c) {
-        c.enabledEndpoints.mutate([&](QSet<QString>& set) { set.insert(endpoint); });
+        if (!c.enabledEndpoints().contains(endpoint)) {
+            return;  // switched off again meanwhile
+        }
         c.relayRequested.set(true);
         c.isRunning.set(true);
         c.statusText.set(c.text(TextKey::connecting));
@@ -45,11 +52,11 @@ void switchOn(const ControllerRef& r, const QString& endpoint) {
 }
 
 void switchOff(const ControllerRef& r, const QString& endpoint) {
+    endScrcpyForEndpoint(r, endpoint, EndCondition::WhileSwitchedOff);
     r.post([endpoint](ZovAdizuZadiRizov& c) {
-        c.enabledEndpoints.mutate([&](QSet<QString>& set) { set.remove(endpoint); });
-    });
-    endScrcpyForEndpoint(r, endpoint);
-    r.post([](ZovAdizuZadiRizov& c) {
+        if (c.enabledEndpoints().contains(endpoint)) {
+            return;  // switched on again meanwhile: that start settles
+        }
         if (!c.enabledEndpoints().isEmpty()) {
             c.relayRequested.set(true);
             settleRelayFlagsFromProcesses(c);
@@ -80,8 +87,8 @@ bool startRelayForEndpoint(const ControllerRef& r, const QString& endpoint) {
         r.appendLog(QStringLiteral("[PerDevice] Already running for ") + endpoint);
         return true;
     }
-    const auto fail = [&r] {
-        r.post(settleStartFailure);
+    const auto fail = [&r, &endpoint] {
+        r.post([endpoint](ZovAdizuZadiRizov& c) { settleStartFailure(c, endpoint); });
         return false;
     };
     if (isWirelessEndpoint(endpoint)) {
@@ -100,14 +107,34 @@ bool startRelayForEndpoint(const ControllerRef& r, const QString& endpoint) {
     if (!scrcpyPath || !r.locateScrcpyServer()) {
         return fail();
     }
-    if (!launchScrcpy(r, endpoint, *scrcpyPath)) {
-        return fail();
+    switch (launchScrcpy(r, endpoint, *scrcpyPath, LaunchGate::WhileEnabled)) {
+        case LaunchOutcome::NotEnabled:
+            return false;  // switched off meanwhile: the switch-off settles
+        case LaunchOutcome::Failed:
+            return fail();
+        case LaunchOutcome::Started:
+        case LaunchOutcome::AlreadyRunning:
+            break;
     }
     r.post([endpoint](ZovAdizuZadiRizov& c) { settleStart(c, endpoint); });
     return true;
 }
 
 void ZovAdizuZadiRizov::setRelayEnabled(const QString& endpoint, bool on) {
+    if (!isMainThread()) {
+        ref().post([endpoint, on](ZovAdizuZadiRizov& c) { c.setRelayEnabled(endpoint, on); });
+        return;
+    }
+    // The switch itself changes here, in the order the user flips it; the work runs on
+    // concurrent workers, and a worker that finds the switch flipped back leaves the endpoint to
+    // the later one.
+    enabledEndpoints.mutate([&](QSet<QString>& set) {
+        if (on) {
+            set.insert(endpoint);
+        } else {
+            set.remove(endpoint);
+        }
+    });
     runInBackground(QoS::UserInitiated, [endpoint, on](const ControllerRef& r) {
         if (on) {
             switchOn(r, endpoint);

@@ -205,9 +205,15 @@ void terminateScrcpyProcess(const ControllerRef& ref, const ScrcpyHandle& handle
     }
 }
 
-void endScrcpyForEndpoint(const ControllerRef& ref, const QString& endpoint) {
-    const auto handle =
-        ref.read([&](ZovAdizuZadiRizov& c) { return scrcpyHandleFor(c, endpoint); });
+void endScrcpyForEndpoint(const ControllerRef& ref, const QString& endpoint,
+                          EndCondition condition) {
+    const auto handle = ref.read([&](ZovAdizuZadiRizov& c) -> std::optional<ScrcpyHandle> {
+        if (condition == EndCondition::WhileSwitchedOff &&
+            c.enabledEndpoints().contains(endpoint)) {
+            return std::nullopt;
+        }
+        return scrcpyHandleFor(c, endpoint);
+    });
     if (!handle) {
         return;  // the controller is gone
     }
@@ -215,7 +221,13 @@ void endScrcpyForEndpoint(const ControllerRef& ref, const QString& endpoint) {
         terminateScrcpyProcess(ref, **handle);
     }
     const quint64 launchId = *handle ? (*handle)->launchId : 0;
-    ref.sync([&](ZovAdizuZadiRizov& c) { removeScrcpyEntries(c, endpoint, launchId); });
+    ref.sync([&](ZovAdizuZadiRizov& c) {
+        if (condition == EndCondition::WhileSwitchedOff &&
+            c.enabledEndpoints().contains(endpoint)) {
+            return;
+        }
+        removeScrcpyEntries(c, endpoint, launchId);
+    });
 }
 
 void ZovAdizuZadiRizov::startRelay() {

@@ -11,13 +11,25 @@
 
 namespace sonavel {
 
+enum class LaunchOutcome {
+    Started,         // a new process runs
+    AlreadyRunning,  // a process for the endpoint was starting or running; nothing launched
+    Failed,          // the program could not be started ("[Debug] Failed to run scrcpy ...")
+    NotEnabled,      // only with LaunchGate::WhileEnabled: switched off meanwhile
+};
+
+enum class LaunchGate {
+    Always,        // the relay start relays a single candidate without enabling it
+    WhileEnabled,  // per-endpoint starts: an endpoint switched off meanwhile stays off
+};
+
 // Starts scrcpy for the endpoint with its stored video and buffer settings, unless a process for
 // it is already starting or running (then only "[Guard] scrcpy already running for ..." is
 // logged). The process is created, started and owned on the main thread; this waits until it has
-// started or failed to start. Returns whether a process for the endpoint is registered afterwards.
-// Two calls for one endpoint at the same moment start one process: the check and the
-// registration happen in one step on the main thread.
-bool launchScrcpy(const ControllerRef& ref, const QString& endpoint, const QString& scrcpyPath);
+// started or failed to start. Two calls for one endpoint at the same moment start one process:
+// the gate, the guard and the registration happen in one step on the main thread.
+LaunchOutcome launchScrcpy(const ControllerRef& ref, const QString& endpoint,
+                           const QString& scrcpyPath, LaunchGate gate = LaunchGate::Always);
 
 // The per-endpoint start: connects a wireless endpoint, checks the bundled files, launches
 // scrcpy and settles flags and status on the main thread. Blocks for adb connect. Returns whether
@@ -31,8 +43,14 @@ bool startRelayForEndpoint(const ControllerRef& ref, const QString& endpoint);
 // thread.
 void terminateScrcpyProcess(const ControllerRef& ref, const ScrcpyHandle& handle);
 
+enum class EndCondition {
+    Always,            // a restart ends whatever runs
+    WhileSwitchedOff,  // a switch-off leaves an endpoint that was switched on again meanwhile
+};
+
 // Ends the endpoint's process if one is stored and removes the endpoint's entries that belong to
 // it; a process launched for the endpoint meanwhile keeps its entries.
-void endScrcpyForEndpoint(const ControllerRef& ref, const QString& endpoint);
+void endScrcpyForEndpoint(const ControllerRef& ref, const QString& endpoint,
+                          EndCondition condition = EndCondition::Always);
 
 }  // namespace sonavel

@@ -51,6 +51,7 @@ void flushStream(const ControllerRef& ref, ScrcpyProcess* process, Stream stream
 // Main thread: the process ended (it had started). Runs the controller's follow-up at once, so
 // that a worker waiting for this end sees the bookkeeping done when it wakes.
 void onFinished(const ControllerRef& ref, ScrcpyProcess* process, int exitCode) {
+    process->started->set(true);  // it ran, whether or not "started" was seen first
     flushStream(ref, process, Stream::Output);
     flushStream(ref, process, Stream::Error);
     QObject::disconnect(process, &QProcess::readyReadStandardOutput, nullptr, nullptr);
@@ -98,15 +99,22 @@ void connectHandlers(const ControllerRef& ref, ScrcpyProcess* process) {
                      });
 }
 
-// Main thread: the guard, the registration and the start, in one step. Returns the launch to wait
-// for, or none when a process for the endpoint is already starting or running.
-std::optional<ScrcpyHandle> beginLaunch(ZovAdizuZadiRizov& c, const QString& endpoint,
-                                        const QString& scrcpyPath) {
+struct LaunchStep {
+    LaunchOutcome outcome = LaunchOutcome::Started;
+    std::optional<ScrcpyHandle> handle;  // the launch to wait for
+};
+
+// Main thread: the gate, the guard, the registration and the start, in one step.
+LaunchStep beginLaunch(ZovAdizuZadiRizov& c, const QString& endpoint, const QString& scrcpyPath,
+                       LaunchGate gate) {
+    if (gate == LaunchGate::WhileEnabled && !c.enabledEndpoints().contains(endpoint)) {
+        return {LaunchOutcome::NotEnabled, std::nullopt};
+    }
     if (const QProcess* stored = c.scrcpyProcesses.value(endpoint).data();
         stored && stored->state() != QProcess::NotRunning) {
         c.appendLog(QStringLiteral("[Guard] scrcpy already running for ") + endpoint +
                     QStringLiteral("; skip duplicate launch"));
-        return std::nullopt;
+        return {LaunchOutcome::AlreadyRunning, std::nullopt};
     }
     // An ended process whose follow-up has not run yet counts as absent: its entries go.
     c.scrcpyProcesses.remove(endpoint);
@@ -135,23 +143,23 @@ std::optional<ScrcpyHandle> beginLaunch(ZovAdizuZadiRizov& c, const QString& end
     connectHandlers(c.ref(), process);
     const ScrcpyHandle handle = handleOf(*process);
     process->start();
-    return handle;
+    return {LaunchOutcome::Started, handle};
 }
 
 }  // namespace
 
-bool launchScrcpy(const ControllerRef& ref, const QString& endpoint, const QString& scrcpyPath) {
-    const std::optional<std::optional<ScrcpyHandle>> launch =
-        ref.read([&](ZovAdizuZadiRizov& c) { return beginLaunch(c, endpoint, scrcpyPath); });
-    if (!launch) {
-        return false;  // the controller is gone
+LaunchOutcome launchScrcpy(const ControllerRef& ref, const QString& endpoint,
+                           const QString& scrcpyPath, LaunchGate gate) {
+    const std::optional<LaunchStep> step =
+        ref.read([&](ZovAdizuZadiRizov& c) { return beginLaunch(c, endpoint, scrcpyPath, gate); });
+    if (!step) {
+        return LaunchOutcome::Failed;  // the controller is gone
     }
-    if (*launch) {
-        // Qt reports the start or its failure on the main thread, which never waits for this.
-        (*launch)->started->wait();
+    if (!step->handle) {
+        return step->outcome;
     }
-    return ref.read([&](ZovAdizuZadiRizov& c) { return hasRunningScrcpy(c, endpoint); })
-        .value_or(false);
+    // Qt reports the start or its failure on the main thread, which never waits for this.
+    return step->handle->started->wait() ? LaunchOutcome::Started : LaunchOutcome::Failed;
 }
 
 bool ZovAdizuZadiRizov::videoEnabledForEndpoint(const QString& endpoint) const {

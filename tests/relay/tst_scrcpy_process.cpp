@@ -81,16 +81,19 @@ void ScrcpyProcessTest::concurrentStartsLaunchOneProcess() {
     RelayRig rig;
     rig.c->enabledEndpoints.set({"SER1"});
     const QString path = rig.resources.path("scrcpy");
-    std::atomic<int> registered{0};
+    std::atomic<int> done{0};
+    std::atomic<int> started{0};
     const ControllerRef ref = rig.c->ref();
     for (int i = 0; i < 4; ++i) {
-        dispatchAsync(QoS::UserInitiated, [&registered, ref, path] {
-            registered += launchScrcpy(ref, "SER1", path) ? 1 : 0;
+        dispatchAsync(QoS::UserInitiated, [&done, &started, ref, path] {
+            started += launchScrcpy(ref, "SER1", path) == LaunchOutcome::Started ? 1 : 0;
+            ++done;
         });
     }
     rig.c->setRelayEnabled("SER1", true);
     rig.c->reconnectMissingEndpoints();
-    QVERIFY(waitUntil([&] { return registered == 4; }));
+    QVERIFY(waitUntil([&] { return done == 4; }));
+    QVERIFY(started <= 1);
     QVERIFY(waitUntil([&] { return !rig.c->reconnectAttemptInProgress; }));
     QVERIFY(waitUntil([&] { return rig.scrcpyRuns().size() == 1; }));
     QTest::qWait(20);
