@@ -39,16 +39,63 @@ void settleStart(ZovAdizuZadiRizov& c, const QString& endpoint) {
     }
 }
 
-void switchOn(const ControllerRef& r, const QString& endpoint) {
-    r.post([endpoint](ZovAdizuZadiRizov& c) {
-        if (!c.enabledEndpoints().contains(endpoint)) {
-            return;  // switched off again meanwhile
-        }
-        c.relayRequested.set(true);
-        c.isRunning.set(true);
-        c.statusText.set(c.text(TextKey::connecting));
-    });
-    startRelayForEndpoint(r, endpoint);
+// Main thread: steps 3 and 4 of the per-endpoint start, the bundled files and the launch.
+LaunchStep locateAndLaunch(ZovAdizuZadiRizov& c, const QString& endpoint) {
+    const ControllerRef r = c.ref();
+    const std::optional<QString> scrcpyPath = r.locateScrcpy();
+    if (!scrcpyPath || !r.locateScrcpyServer()) {
+        return {LaunchOutcome::Failed, std::nullopt};
+    }
+    return beginScrcpyLaunch(c, endpoint, *scrcpyPath, LaunchGate::WhileEnabled);
+}
+
+// Main thread: a USB endpoint needs no adb call before its launch, so its start up to the launch
+// is one step here. None when its process already runs.
+std::optional<LaunchStep> startUsbEndpoint(ZovAdizuZadiRizov& c, const QString& endpoint) {
+    if (hasRunningScrcpy(c, endpoint)) {
+        c.appendLog(QStringLiteral("[PerDevice] Already running for ") + endpoint);
+        return std::nullopt;
+    }
+    c.appendLog(QStringLiteral("[PerDevice] USB target selected; skip adb connect: ") + endpoint);
+    return locateAndLaunch(c, endpoint);
+}
+
+// Worker: waits for the launch to start or fail, then settles on the main thread.
+bool settleLaunch(const ControllerRef& r, const QString& endpoint, const LaunchStep& step) {
+    switch (step.outcome) {
+        case LaunchOutcome::NotEnabled:
+            return false;  // switched off meanwhile: the switch-off settles
+        case LaunchOutcome::Failed:
+            r.post([endpoint](ZovAdizuZadiRizov& c) { settleStartFailure(c, endpoint); });
+            return false;
+        case LaunchOutcome::AlreadyRunning:
+        case LaunchOutcome::Started:
+            break;
+    }
+    const bool started = !step.handle || step.handle->started->wait();
+    r.post([endpoint](ZovAdizuZadiRizov& c) { settleStart(c, endpoint); });
+    return started;
+}
+
+// Main thread. A USB endpoint's scrcpy is started right here: the switch is flipped on this
+// thread and the process must be created on it, so handing the start to a worker and back would
+// only add two thread hand-offs to the time until audio plays. The wait for the outcome and a
+// wireless endpoint's adb connect run on a worker.
+void switchOn(ZovAdizuZadiRizov& c, const QString& endpoint) {
+    c.relayRequested.set(true);
+    c.isRunning.set(true);
+    c.statusText.set(c.text(TextKey::connecting));
+    if (isWirelessEndpoint(endpoint)) {
+        c.runInBackground(QoS::UserInitiated, [endpoint](const ControllerRef& r) {
+            startRelayForEndpoint(r, endpoint);
+        });
+        return;
+    }
+    if (const std::optional<LaunchStep> step = startUsbEndpoint(c, endpoint)) {
+        c.runInBackground(QoS::UserInitiated, [endpoint, step = *step](const ControllerRef& r) {
+            settleLaunch(r, endpoint, step);
+        });
+    }
 }
 
 void switchOff(const ControllerRef& r, const QString& endpoint) {
@@ -78,46 +125,33 @@ void switchOff(const ControllerRef& r, const QString& endpoint) {
 }  // namespace
 
 bool startRelayForEndpoint(const ControllerRef& r, const QString& endpoint) {
+    if (!isWirelessEndpoint(endpoint)) {
+        const auto step =
+            r.read([&](ZovAdizuZadiRizov& c) { return startUsbEndpoint(c, endpoint); });
+        if (!step) {
+            return false;  // the controller is gone
+        }
+        return !*step || settleLaunch(r, endpoint, **step);
+    }
     const auto running =
         r.read([&](ZovAdizuZadiRizov& c) { return hasRunningScrcpy(c, endpoint); });
     if (!running) {
-        return false;  // the controller is gone
+        return false;
     }
     if (*running) {
         r.appendLog(QStringLiteral("[PerDevice] Already running for ") + endpoint);
         return true;
     }
-    const auto fail = [&r, &endpoint] {
+    const AdbResult result = r.runADB(adb::connect(endpoint));
+    r.appendLog(QStringLiteral("[PerDevice] adb connect ") + endpoint + QStringLiteral(": ") +
+                result.output);
+    // adb exits 0 also when the connection failed; the output tells.
+    if (!connectSucceeded(result)) {
         r.post([endpoint](ZovAdizuZadiRizov& c) { settleStartFailure(c, endpoint); });
         return false;
-    };
-    if (isWirelessEndpoint(endpoint)) {
-        const AdbResult result = r.runADB(adb::connect(endpoint));
-        r.appendLog(QStringLiteral("[PerDevice] adb connect ") + endpoint + QStringLiteral(": ") +
-                    result.output);
-        // adb exits 0 also when the connection failed; the output tells.
-        if (!connectSucceeded(result)) {
-            return fail();
-        }
-    } else {
-        r.appendLog(QStringLiteral("[PerDevice] USB target selected; skip adb connect: ") +
-                    endpoint);
     }
-    const std::optional<QString> scrcpyPath = r.locateScrcpy();
-    if (!scrcpyPath || !r.locateScrcpyServer()) {
-        return fail();
-    }
-    switch (launchScrcpy(r, endpoint, *scrcpyPath, LaunchGate::WhileEnabled)) {
-        case LaunchOutcome::NotEnabled:
-            return false;  // switched off meanwhile: the switch-off settles
-        case LaunchOutcome::Failed:
-            return fail();
-        case LaunchOutcome::Started:
-        case LaunchOutcome::AlreadyRunning:
-            break;
-    }
-    r.post([endpoint](ZovAdizuZadiRizov& c) { settleStart(c, endpoint); });
-    return true;
+    const auto step = r.read([&](ZovAdizuZadiRizov& c) { return locateAndLaunch(c, endpoint); });
+    return step && settleLaunch(r, endpoint, *step);
 }
 
 void ZovAdizuZadiRizov::setRelayEnabled(const QString& endpoint, bool on) {
@@ -125,9 +159,9 @@ void ZovAdizuZadiRizov::setRelayEnabled(const QString& endpoint, bool on) {
         ref().post([endpoint, on](ZovAdizuZadiRizov& c) { c.setRelayEnabled(endpoint, on); });
         return;
     }
-    // The switch itself changes here, in the order the user flips it; the work runs on
+    // The switch itself changes here, in the order the user flips it; the blocking work runs on
     // concurrent workers, and a worker that finds the switch flipped back leaves the endpoint to
-    // the later one.
+    // the later flip.
     enabledEndpoints.mutate([&](QSet<QString>& set) {
         if (on) {
             set.insert(endpoint);
@@ -135,13 +169,12 @@ void ZovAdizuZadiRizov::setRelayEnabled(const QString& endpoint, bool on) {
             set.remove(endpoint);
         }
     });
-    runInBackground(QoS::UserInitiated, [endpoint, on](const ControllerRef& r) {
-        if (on) {
-            switchOn(r, endpoint);
-        } else {
-            switchOff(r, endpoint);
-        }
-    });
+    if (on) {
+        switchOn(*this, endpoint);
+    } else {
+        runInBackground(QoS::UserInitiated,
+                        [endpoint](const ControllerRef& r) { switchOff(r, endpoint); });
+    }
 }
 
 void ZovAdizuZadiRizov::setVideoEnabled(const QString& endpoint, bool on) {

@@ -26,6 +26,17 @@ std::optional<ScrcpyHandle> scrcpyHandleFor(const ZovAdizuZadiRizov& c, const QS
 // an ended or failed launch go; with any other process stored, nothing changes.
 void removeScrcpyEntries(ZovAdizuZadiRizov& c, const QString& endpoint, quint64 launchId);
 
+struct LaunchStep {
+    LaunchOutcome outcome = LaunchOutcome::Started;
+    std::optional<ScrcpyHandle> handle;  // with Started: the launch, to wait for its start
+};
+
+// The main-thread part of launchScrcpy (relay_worker.h): the gate, the duplicate guard, the
+// registration and the start, in one step. The start's outcome arrives later, through the
+// handle; a program that cannot be started is logged and taken out again on its own.
+LaunchStep beginScrcpyLaunch(ZovAdizuZadiRizov& c, const QString& endpoint,
+                             const QString& scrcpyPath, LaunchGate gate);
+
 // scrcpyActive, then isRunning: true exactly when a scrcpy process is tracked.
 void settleRelayFlagsFromProcesses(ZovAdizuZadiRizov& c);
 

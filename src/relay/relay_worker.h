@@ -11,18 +11,6 @@
 
 namespace sonavel {
 
-enum class LaunchOutcome {
-    Started,         // a new process runs
-    AlreadyRunning,  // a process for the endpoint was starting or running; nothing launched
-    Failed,          // the program could not be started ("[Debug] Failed to run scrcpy ...")
-    NotEnabled,      // only with LaunchGate::WhileEnabled: switched off meanwhile
-};
-
-enum class LaunchGate {
-    Always,        // the relay start relays a single candidate without enabling it
-    WhileEnabled,  // per-endpoint starts: an endpoint switched off meanwhile stays off
-};
-
 // Starts scrcpy for the endpoint with its stored video and buffer settings, unless a process for
 // it is already starting or running (then only "[Guard] scrcpy already running for ..." is
 // logged). The process is created, started and owned on the main thread; this waits until it has

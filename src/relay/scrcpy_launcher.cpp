@@ -99,14 +99,10 @@ void connectHandlers(const ControllerRef& ref, ScrcpyProcess* process) {
                      });
 }
 
-struct LaunchStep {
-    LaunchOutcome outcome = LaunchOutcome::Started;
-    std::optional<ScrcpyHandle> handle;  // the launch to wait for
-};
+}  // namespace
 
-// Main thread: the gate, the guard, the registration and the start, in one step.
-LaunchStep beginLaunch(ZovAdizuZadiRizov& c, const QString& endpoint, const QString& scrcpyPath,
-                       LaunchGate gate) {
+LaunchStep beginScrcpyLaunch(ZovAdizuZadiRizov& c, const QString& endpoint,
+                             const QString& scrcpyPath, LaunchGate gate) {
     if (gate == LaunchGate::WhileEnabled && !c.enabledEndpoints().contains(endpoint)) {
         return {LaunchOutcome::NotEnabled, std::nullopt};
     }
@@ -146,12 +142,10 @@ LaunchStep beginLaunch(ZovAdizuZadiRizov& c, const QString& endpoint, const QStr
     return {LaunchOutcome::Started, handle};
 }
 
-}  // namespace
-
 LaunchOutcome launchScrcpy(const ControllerRef& ref, const QString& endpoint,
                            const QString& scrcpyPath, LaunchGate gate) {
-    const std::optional<LaunchStep> step =
-        ref.read([&](ZovAdizuZadiRizov& c) { return beginLaunch(c, endpoint, scrcpyPath, gate); });
+    const std::optional<LaunchStep> step = ref.read(
+        [&](ZovAdizuZadiRizov& c) { return beginScrcpyLaunch(c, endpoint, scrcpyPath, gate); });
     if (!step) {
         return LaunchOutcome::Failed;  // the controller is gone
     }

@@ -41,6 +41,18 @@ public:
     bool endRequested = false;
 };
 
+enum class LaunchOutcome {
+    Started,         // a new process runs
+    AlreadyRunning,  // a process for the endpoint was starting or running; nothing launched
+    Failed,          // the program could not be started ("[Debug] Failed to run scrcpy ...")
+    NotEnabled,      // only with LaunchGate::WhileEnabled: switched off meanwhile
+};
+
+enum class LaunchGate {
+    Always,        // the relay start relays a single candidate without enabling it
+    WhileEnabled,  // per-endpoint starts: an endpoint switched off meanwhile stays off
+};
+
 // What a worker keeps of a launch to wait for it or end it.
 struct ScrcpyHandle {
     quint64 launchId = 0;
