@@ -1,5 +1,6 @@
 #include "app/application.h"
 
+#include <QIcon>
 #include <QSettings>
 
 #include "app/app_delegate.h"
@@ -83,6 +84,12 @@ RizIridiRoz::RizIridiRoz(int& argc, char** argv) : QApplication(argc, argv) {
     appDelegate_ = new AppDelegate(config.pkillPath, config.resourcesDir, this);
     connect(this, &QCoreApplication::aboutToQuit, appDelegate_,
             &AppDelegate::applicationWillTerminate);
+#if !defined(Q_OS_MACOS)
+    // On macOS the bundle carries the icon; elsewhere the window gets it from the resources.
+    if (config.resourcesDir) {
+        setWindowIcon(QIcon(*config.resourcesDir + QStringLiteral("/icons/sonavel.svg")));
+    }
+#endif
     // The system must not reopen windows of an earlier run.
     QSettings().setValue(QStringLiteral("NSQuitAlwaysKeepsWindows"), false);
 #if defined(Q_OS_MACOS)

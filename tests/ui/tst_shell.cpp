@@ -1,5 +1,6 @@
 #include <signal.h>
 
+#include <QDir>
 #include <QMenuBar>
 #include <QProcess>
 #include <QTest>
@@ -129,43 +130,74 @@ void ShellTest::termAndIntSignalsQuitNormally() {
 }
 
 // The built program, told to stop by SIGTERM, leaves its event loop and exits normally (status 0),
-// which is what runs the clean-up at quit. Its adb gets a private server port.
+// and its clean-up at quit ends the relays of its resources folder, not other scrcpy processes.
+// The program runs from a copy whose resources folder is a fake one.
 void ShellTest::programQuitsCleanlyOnSigterm() {
-    const QString program =
+    const QString built =
         QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/sonavel");
-    if (!QFileInfo(program).isExecutable()) {
+    if (!QFileInfo(built).isExecutable()) {
         QSKIP("the program is not built next to the tests");
     }
+    FakeResources resources;
+    resources.installFake(QStringLiteral("adb"), kQuietAdb);
+    resources.installFake(QStringLiteral("scrcpy"), kHangingScrcpy);
+    QTemporaryDir root;
+    QVERIFY(QDir(root.path()).mkpath(QStringLiteral("bin")));
+    QVERIFY(QDir(root.path()).mkpath(QStringLiteral("share")));
+    const QString program = root.filePath(QStringLiteral("bin/sonavel"));
+    QVERIFY(QFile::copy(built, program));
+    QVERIFY(QFile::link(resources.dir(), root.filePath(QStringLiteral("share/sonavel"))));
+
+    // Two relays of that folder, and a decoy of another one.
+    FakeResources other;
+    other.installFake(QStringLiteral("scrcpy"), kHangingScrcpy);
+    QProcess relayA, relayB, decoy;
+    relayA.start(resources.path(QStringLiteral("scrcpy")), {QStringLiteral("-s"), "10.0.0.2:5555"});
+    relayB.start(resources.path(QStringLiteral("scrcpy")), {QStringLiteral("-s"), "10.0.0.3:5555"});
+    decoy.start(other.path(QStringLiteral("scrcpy")), {QStringLiteral("-s"), "10.0.0.4:5555"});
+    QVERIFY(relayA.waitForStarted() && relayB.waitForStarted() && decoy.waitForStarted());
+
     QTemporaryDir config;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
-    environment.insert(QStringLiteral("ANDROID_ADB_SERVER_PORT"), QStringLiteral("15731"));
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     QProcess app;
     app.setProcessEnvironment(environment);
     app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     app.start(program, {});
     QVERIFY(app.waitForStarted());
-    // It has started once it has written its settings.
-    const QString settings = config.path() + QStringLiteral("/Sonavel/Sonavel.conf");
-    QVERIFY(waitUntil([&] { return QFileInfo::exists(settings); }, 20000));
-    QTest::qWait(300);
+    // The window is up once the watcher's adb runs.
+    QVERIFY(waitUntil(
+        [&] {
+            for (const QStringList& call : resources.arguments(QStringLiteral("adb"))) {
+                if (call.contains(QStringLiteral("track-devices"))) {
+                    return true;
+                }
+            }
+            return false;
+        },
+        20000));
+    // The start-up clean-up also ends our relays: start a fresh one after it has run.
+    QVERIFY(relayA.waitForFinished(10000));
+    relayA.start(resources.path(QStringLiteral("scrcpy")), {QStringLiteral("-s"), "10.0.0.5:5555"});
+    QVERIFY(relayA.waitForStarted());
+    QVERIFY(relayB.waitForFinished(10000));
+    relayB.start(resources.path(QStringLiteral("scrcpy")), {QStringLiteral("-s"), "10.0.0.6:5555"});
+    QVERIFY(relayB.waitForStarted());
+
     ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
     QVERIFY(app.waitForFinished(20000));
     QCOMPARE(app.exitStatus(), QProcess::NormalExit);
     QCOMPARE(app.exitCode(), 0);
-    QSettings stored(settings, QSettings::IniFormat);
+    QVERIFY(relayA.waitForFinished(5000));
+    QVERIFY(relayB.waitForFinished(5000));
+    QCOMPARE(decoy.state(), QProcess::Running);
+    decoy.kill();
+    decoy.waitForFinished();
+
+    QSettings stored(config.filePath(QStringLiteral("Sonavel/Sonavel.conf")), QSettings::IniFormat);
     QCOMPARE(stored.value(QStringLiteral("NSQuitAlwaysKeepsWindows")).toString(),
              QStringLiteral("false"));
-
-    const QString adb =
-        QCoreApplication::applicationDirPath() + QStringLiteral("/../share/sonavel/adb");
-    if (QFileInfo(adb).isExecutable()) {
-        QProcess kill;
-        kill.setProcessEnvironment(environment);
-        kill.start(adb, {QStringLiteral("kill-server")});
-        kill.waitForFinished(10000);
-    }
 }
 
 QTEST_MAIN(ShellTest)

@@ -38,10 +38,9 @@ struct WindowRig {
     }
 
     ~WindowRig() {
-        if (c) {
-            endBundledScrcpyProcesses(QStringLiteral("/usr/bin/pkill"),
-                                      *c->ref().config().resourcesDir);
-        }
+        // Relay processes outlive their controller by design: end those of this folder.
+        endBundledScrcpyProcesses(QStringLiteral("/usr/bin/pkill"),
+                                  QFileInfo(resources.dir()).canonicalFilePath());
         waitUntil([] { return liveScrcpyProcessCount() == 0; });
         c.reset();
         waitForQuietAdb();
