@@ -87,6 +87,7 @@ private slots:
     void phoneAllowedAfterPromptSeenByCheck();
     void phoneAllowedAfterPromptSeenByWatcher();
     void watcherDecodesRealFrames();
+    void watcherSwitchesToAnotherPhone();
     void watcherWithoutAdbOrUnlaunchable();
     void watcherStoppedAtDestruction();
     void watcherRestartsWithoutLeaking();
@@ -325,6 +326,32 @@ void DiscoveryFlowsTest::watcherDecodesRealFrames() {
         log.contains(QStringLiteral("[TrackDevices] Derived states -> USB:false Wireless:false")));
     QVERIFY(log.contains(QStringLiteral("[TrackDevices] Wireless state updated -> true")));
     QVERIFY(!log.join(QLatin1Char('\n')).contains(QStringLiteral("Snapshot lines:\n* daemon")));
+}
+
+void DiscoveryFlowsTest::watcherSwitchesToAnotherPhone() {
+    Rig rig(kQuietWatcher);
+    auto& c = rig.c();
+    c.observedUSBSerial = QStringLiteral("R58M12345");
+    c.knownPhysicalSerials = {QStringLiteral("R58M12345"), QStringLiteral("ABC987")};
+    c.processTrackSnapshot({QStringLiteral("ABC987\tdevice")}, true);
+    QCOMPARE(c.observedUSBSerial, std::optional<QString>(QStringLiteral("ABC987")));
+    QVERIFY(waitUntil([&] { return c.statusText() == QStringLiteral("Switching device…"); }));
+    QVERIFY(
+        waitLogged(c, QStringLiteral("[TrackDevices] Derived states -> USB:true Wireless:false")));
+    const QStringList log = logMessages(c.logs());
+    const int missing = static_cast<int>(log.indexOf(QStringLiteral(
+        "[TrackDevices] Observed USB serial R58M12345 missing from snapshot -> treat as "
+        "disconnected")));
+    QVERIFY(missing >= 0);
+    QCOMPARE(log.value(missing + 1),
+             QStringLiteral("[TrackDevices] USB switched to new serial -> ABC987"));
+    // A known serial is no new device; a blank-line table without lines is nothing at all.
+    QVERIFY(!log.join(QLatin1Char('\n')).contains(QStringLiteral("[AutoNewUSB]")));
+    c.processTrackSnapshot({}, false);
+    settle();
+    QCOMPARE(countLogged(c, QStringLiteral("[TrackDevices] Snapshot lines:\nABC987\tdevice")), 1);
+    QCOMPARE(log.filter(QStringLiteral("Snapshot lines")).size(),
+             logMessages(c.logs()).filter(QStringLiteral("Snapshot lines")).size());
 }
 
 void DiscoveryFlowsTest::watcherWithoutAdbOrUnlaunchable() {
