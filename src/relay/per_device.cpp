@@ -77,10 +77,10 @@ bool settleLaunch(const ControllerRef& r, const QString& endpoint, const LaunchS
     return started;
 }
 
-// Main thread. A USB endpoint's scrcpy is started right here: the switch is flipped on this
-// thread and the process must be created on it, so handing the start to a worker and back would
-// only add two thread hand-offs to the time until audio plays. The wait for the outcome and a
-// wireless endpoint's adb connect run on a worker.
+// Main thread. A USB endpoint's scrcpy is started right here and settled when Qt reports its
+// start: the switch is flipped on this thread and the process must be created on it, so handing
+// the start to a worker and back would only add thread hand-offs to the time until audio plays.
+// A wireless endpoint's adb connect blocks, so that start runs on a worker.
 void switchOn(ZovAdizuZadiRizov& c, const QString& endpoint) {
     c.relayRequested.set(true);
     c.isRunning.set(true);
@@ -91,11 +91,20 @@ void switchOn(ZovAdizuZadiRizov& c, const QString& endpoint) {
         });
         return;
     }
-    if (const std::optional<LaunchStep> step = startUsbEndpoint(c, endpoint)) {
-        c.runInBackground(QoS::UserInitiated, [endpoint, step = *step](const ControllerRef& r) {
-            settleLaunch(r, endpoint, step);
-        });
+    const std::optional<LaunchStep> step = startUsbEndpoint(c, endpoint);
+    if (!step || step->outcome == LaunchOutcome::NotEnabled) {
+        return;
     }
+    ScrcpyProcess* process = step->handle ? findScrcpyProcess(step->handle->launchId) : nullptr;
+    if (!process || process->started->peek()) {
+        // Could not be started, or its outcome is already known (a start that failed at once).
+        settleStart(c, endpoint);
+        return;
+    }
+    // Settled when Qt reports the start, on this thread: no worker waits for it.
+    process->whenStartKnown = [ref = c.ref(), endpoint](bool) {
+        ref.sync([&](ZovAdizuZadiRizov& controller) { settleStart(controller, endpoint); });
+    };
 }
 
 void switchOff(const ControllerRef& r, const QString& endpoint) {

@@ -51,7 +51,7 @@ void flushStream(const ControllerRef& ref, ScrcpyProcess* process, Stream stream
 // Main thread: the process ended (it had started). Runs the controller's follow-up at once, so
 // that a worker waiting for this end sees the bookkeeping done when it wakes.
 void onFinished(const ControllerRef& ref, ScrcpyProcess* process, int exitCode) {
-    process->started->set(true);  // it ran, whether or not "started" was seen first
+    process->settleStart(true);  // it ran, whether or not "started" was seen first
     flushStream(ref, process, Stream::Output);
     flushStream(ref, process, Stream::Error);
     QObject::disconnect(process, &QProcess::readyReadStandardOutput, nullptr, nullptr);
@@ -76,7 +76,7 @@ void onFailedToStart(const ControllerRef& ref, ScrcpyProcess* process) {
             c.scrcpyProcesses.remove(process->endpoint);
         }
     });
-    process->started->set(false);
+    process->settleStart(false);
     process->ended->set(true);
     releaseScrcpyProcess(process);
 }
@@ -87,7 +87,7 @@ void connectHandlers(const ControllerRef& ref, ScrcpyProcess* process) {
     QObject::connect(process, &QProcess::readyReadStandardError, process,
                      [ref, process] { readStream(ref, process, Stream::Error); });
     QObject::connect(process, &QProcess::started, process,
-                     [process] { process->started->set(true); });
+                     [process] { process->settleStart(true); });
     QObject::connect(
         process, &QProcess::finished, process,
         [ref, process](int exitCode, QProcess::ExitStatus) { onFinished(ref, process, exitCode); });

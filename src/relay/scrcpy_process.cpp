@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <atomic>
+#include <utility>
 
 #include "app/controller.h"
 #include "platform/dispatch.h"
@@ -29,6 +30,16 @@ ScrcpyProcess::ScrcpyProcess(const QString& endpoint)
       launchId(nextLaunchId()),
       output(std::make_shared<StreamBuffer>()),
       error(std::make_shared<StreamBuffer>()) {}
+
+void ScrcpyProcess::settleStart(bool running) {
+    if (started->peek()) {
+        return;
+    }
+    started->set(running);
+    if (auto continuation = std::exchange(whenStartKnown, nullptr)) {
+        continuation(running);
+    }
+}
 
 ScrcpyHandle handleOf(const ScrcpyProcess& process) {
     return {process.launchId, process.started, process.ended};

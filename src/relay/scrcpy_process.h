@@ -2,6 +2,7 @@
 
 #include <QProcess>
 #include <QString>
+#include <functional>
 #include <memory>
 
 #include "relay/settled.h"
@@ -35,6 +36,12 @@ public:
     // Settled after the end has been handled (the controller's follow-up included), or when the
     // program could not be started.
     const std::shared_ptr<Settled<bool>> ended = std::make_shared<Settled<bool>>();
+
+    // Main thread: called once when the start's outcome is known (true: running), if set before.
+    std::function<void(bool)> whenStartKnown;
+
+    // Main thread: settles `started` and runs whenStartKnown, the first time only.
+    void settleStart(bool running);
 
     // Set when the application itself asked the process to end (switch-off, restart, stop): its
     // end is then not a lost connection and does not start the reconnect loop.

@@ -24,7 +24,9 @@ inline const QString kQuietAdb = QStringLiteral(
 inline const QString kHangingScrcpy = QStringLiteral("when .*\nhang\n");
 
 // The process ids of this program's children; with a program path, only those running it.
-inline QList<qint64> childProcesses(const QString& program = QString()) {
+// Children whose arguments include `except` are left out.
+inline QList<qint64> childProcesses(const QString& program = QString(),
+                                    const QByteArray& except = QByteArray()) {
     QList<qint64> children;
     const QByteArray self = QByteArray::number(static_cast<qint64>(::getpid()));
     for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
@@ -41,9 +43,10 @@ inline QList<qint64> childProcesses(const QString& program = QString()) {
             continue;
         }
         QFile cmdline(QStringLiteral("/proc/") + entry + QStringLiteral("/cmdline"));
-        if (program.isEmpty() ||
-            (cmdline.open(QIODevice::ReadOnly) &&
-             QString::fromUtf8(cmdline.readAll().split('\0').value(0)) == program)) {
+        const QList<QByteArray> arguments =
+            cmdline.open(QIODevice::ReadOnly) ? cmdline.readAll().split('\0') : QList<QByteArray>();
+        if ((program.isEmpty() || QString::fromUtf8(arguments.value(0)) == program) &&
+            (except.isEmpty() || !arguments.contains(except))) {
             children << pid;
         }
     }
