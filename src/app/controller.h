@@ -171,6 +171,9 @@ public:
     void reconnectTick();
     void reconnectMissingEndpoints();
     void finishReconnectPass();
+    // USB serials whose USB-to-wireless setup is under way. A second setup for one of them is
+    // skipped: its "tcpip" would restart the phone's adb daemon under the first one's connect.
+    QSet<QString> usbSetupsInProgress;
 
     // ---- Audio relay (relay/) ----
     void startRelay();

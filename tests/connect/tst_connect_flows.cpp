@@ -1,0 +1,355 @@
+#include <QTest>
+
+#include "app/controller.h"
+#include "connect/auto_flow.h"
+#include "connect/connect_rig.h"
+#include "connect/ip_probe.h"
+#include "connect/usb_setup.h"
+#include "tools/adb_commands.h"
+
+using namespace sonavel;
+using namespace sonavel::test;
+using namespace sonavel::test::connect;
+
+namespace {
+
+const QString kRefreshStarted = QStringLiteral("[Debug] refreshDevices started");
+const QString kNoAddress = QStringLiteral(
+    "Failed to determine Android IP over USB. Ensure Wireless debugging or Wi\u2011Fi is "
+    "enabled.");
+const QString kOtherEndpoint = QStringLiteral("10.9.9.9:5555");
+
+// How the fake phones answer the setup. The answers are the tools' own wordings.
+const QString kPhones = QStringLiteral(
+    "when -s TWO shell ip -f inet addr show wlan0.*\nout 192.168.1.23\\n10.0.0.9\n"
+    "when -s ERR shell ip -f inet addr show wlan0.*\nerr Device \"wlan0\" does not exist.\n"
+    "exit 1\n"
+    "when -s ERR shell ip route get 1.*\nout 999.1.1.1\n"
+    "when -s LOCKED tcpip 5555\nerr error: device unauthorized.\nexit 1\n"
+    "when -s LOCKED shell ip -f inet addr show wlan0.*\nout 192.168.1.40\n"
+    "when -s GONE tcpip 5555\nout restarting in TCP mode port: 5555\n"
+    "when -s GONE shell .*\nerr error: device 'GONE' not found\nexit 1\n"
+    "when -s REFUSED shell ip -f inet addr show wlan0.*\nout 192.168.1.50\n"
+    "when -s PIXEL shell ip -f inet addr show wlan0.*\nout 192.168.1.23\n"
+    "when connect 192.168.1.50:5555\n"
+    "out failed to connect to '192.168.1.50:5555': Connection refused\n"
+    "when connect 10.9.9.9:5555\n"
+    "out failed to connect to '10.9.9.9:5555': Connection refused\n"
+    "when connect ([0-9.]+:5555)\nout connected to the phone\n");
+
+// The phones above; `refused` makes the first connect to 192.168.1.20:5555 fail.
+QString phonesScript(bool refused = false) {
+    const QString refusal = QStringLiteral(
+        "when connect 192.168.1.20:5555\ntimes 1\n"
+        "out failed to connect to '192.168.1.20:5555': Connection refused\n");
+    return (refused ? refusal : QString()) + kPhones;
+}
+
+DiscoveredDevice row(const QString& serial, const QString& name, std::optional<QString> ip,
+                     const QString& transport, const QString& state = QStringLiteral("device")) {
+    DiscoveredDevice r;
+    r.serial = serial;
+    r.name = name;
+    r.state = state;
+    r.ip = std::move(ip);
+    r.transport = transport;
+    return r;
+}
+
+// Both lists, so that the refreshes of the flows (over an empty listing) carry the rows over.
+void listRows(ZovAdizuZadiRizov& c, const QVector<DiscoveredDevice>& rows) {
+    c.discoveredDevices.set(rows);
+    c.connectedTCPIPDevices.set(rows);
+}
+
+QString savedEndpoint(const RelayRig& rig) {
+    return rig.env.settings()->value(QStringLiteral("endpoint")).toString();
+}
+
+}  // namespace
+
+class ConnectFlowsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void probeOutputs();
+    void setupOutcomes_data();
+    void setupOutcomes();
+    void setupKeepsSelectionAndListedRows();
+    void setupSelectsTheSameAddressOnly();
+    void oneSetupPerSerialAtATime();
+    void flowStartsRelayOnWirelessRow();
+    void flowEnds_data();
+    void flowEnds();
+};
+
+void ConnectFlowsTest::probeOutputs() {
+    const auto address = [](const char* output) { return addressFromProbeOutput(output); };
+    QCOMPARE(address("192.168.1.23\n"), std::optional<QString>(QStringLiteral("192.168.1.23")));
+    QCOMPARE(address("192.168.1.23\r\n10.0.0.9\n"),
+             std::optional<QString>(QStringLiteral("192.168.1.23")));
+    QCOMPARE(address("  999.1.1.1  "), std::optional<QString>(QStringLiteral("999.1.1.1")));
+    QCOMPARE(address(""), std::nullopt);
+    QCOMPARE(address("\n192.168.1.23\n"), std::nullopt);  // only the first line counts
+    QCOMPARE(address("Device \"wlan0\" does not exist."), std::nullopt);
+    QCOMPARE(address("192.168.1.23/24"), std::nullopt);
+    QCOMPARE(address("1.2.3"), std::nullopt);
+}
+
+void ConnectFlowsTest::setupOutcomes_data() {
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<QString>("endpoint");  // empty: no address found
+    QTest::addColumn<int>("probes");
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<QString>("tcpipOutput");
+    QTest::newRow("two addresses") << "TWO"
+                                   << "192.168.1.23:5555" << 1 << true << "";
+    QTest::newRow("error text, empty, then 999.1.1.1") << "ERR"
+                                                       << "999.1.1.1:5555" << 3 << true << "";
+    QTest::newRow("empty outputs") << "EMPTY"
+                                   << "" << 3 << false << "";
+    QTest::newRow("tcpip refused")
+        << "LOCKED"
+        << "192.168.1.40:5555" << 1 << true << "error: device unauthorized.\n";
+    QTest::newRow("unplugged during the pause")
+        << "GONE"
+        << "" << 3 << false << "restarting in TCP mode port: 5555\n";
+    QTest::newRow("connect refused with status 0") << "REFUSED"
+                                                   << "192.168.1.50:5555" << 1 << false << "";
+}
+
+void ConnectFlowsTest::setupOutcomes() {
+    QFETCH(QString, serial);
+    QFETCH(QString, endpoint);
+    QFETCH(int, probes);
+    QFETCH(bool, connected);
+    QFETCH(QString, tcpipOutput);
+    RelayRig rig(kHangingScrcpy, phonesScript());
+    ZovAdizuZadiRizov& c = *rig.c;
+
+    c.autoUSBSetupIfNeeded(serial);
+    const QString last =
+        endpoint.isEmpty() ? kNoAddress
+        : connected
+            ? QStringLiteral("[Debug] autoUSBSetupIfNeeded connected to ") + endpoint
+            : QStringLiteral("[Debug] adb connect failed in autoUSBSetupIfNeeded for endpoint ") +
+                  endpoint;
+    QVERIFY(rig.waitForLog(last));
+
+    QList<QStringList> expected = {adb::startServer(), adb::tcpip(serial)};
+    for (int i = 0; i < probes; ++i) {
+        expected << adb::shell(serial, ipProbeCommands()[i]);
+    }
+    if (!endpoint.isEmpty()) {
+        expected << adb::connect(endpoint);
+    }
+    QCOMPARE(flowCalls(rig.resources), expected);
+    QVERIFY(loggedInOrder(
+        c,
+        {QStringLiteral("[TrackDevices] observedUSBSerial set from setup -> ") + serial,
+         QStringLiteral("[Debug] Auto USB setup: attempting adb tcpip 5555 for serial ") + serial,
+         QStringLiteral("[Debug] adb tcpip output: ") + tcpipOutput,
+         QStringLiteral("[Flow] tcpip done; waiting 5s before attempting IP resolution or "
+                        "connect"),
+         last}));
+    QCOMPARE(c.observedUSBSerial, std::optional<QString>(serial));
+    // The endpoint is taken (and kept) as soon as an address is found, before the connect.
+    QCOMPARE(c.endpoint(), endpoint);
+    QCOMPARE(savedEndpoint(rig), endpoint);
+
+    if (connected) {
+        // One refresh with the endpoint, three after the connect (the last 3 s later).
+        QVERIFY(waitUntil([&] { return countLogged(c, kRefreshStarted) == 4; }));
+        const DiscoveredDevice added = provisionalWirelessRow(endpoint);
+        QCOMPARE(c.discoveredDevices().size(), 1);
+        const DiscoveredDevice shown = c.discoveredDevices().first();
+        QCOMPARE(shown.serial, endpoint);
+        QCOMPARE(shown.name, QStringLiteral("Android"));
+        QCOMPARE(shown.ip, std::optional<QString>(endpoint));
+        QCOMPARE(shown.transport, kTransportTCPIP);
+        QCOMPARE(shown.state, added.state);
+        QCOMPARE(c.connectedTCPIPDevices().size(), 1);
+        QCOMPARE(c.connectedTCPIPDevices().first().serial, endpoint);
+        QVERIFY(c.selectedDevice());
+        QCOMPARE(c.selectedDevice()->serial, endpoint);
+        QCOMPARE(c.statusText(), c.text(TextKey::wirelessConnectionReady));
+        return;
+    }
+    settle();
+    QCOMPARE(countLogged(c, kRefreshStarted), endpoint.isEmpty() ? 0 : 1);
+    QVERIFY(c.discoveredDevices().isEmpty());
+    QVERIFY(c.connectedTCPIPDevices().isEmpty());
+    QCOMPARE(c.selectedDevice(), std::nullopt);
+    QCOMPARE(c.statusText(), c.text(TextKey::statusIdle));
+    if (endpoint.isEmpty()) {
+        QVERIFY(loggedInOrder(
+            c, {QStringLiteral("[Debug] autoUSBSetupIfNeeded failed to get IP"), kNoAddress}));
+    }
+}
+
+void ConnectFlowsTest::setupKeepsSelectionAndListedRows() {
+    RelayRig rig(kHangingScrcpy, phonesScript());
+    ZovAdizuZadiRizov& c = *rig.c;
+    const DiscoveredDevice paired = row(QStringLiteral("PIXEL"), QStringLiteral("Pixel_7"),
+                                        QStringLiteral("192.168.1.23:5555"), kTransportUSB);
+    const DiscoveredDevice chosen =
+        row(kOtherEndpoint, QStringLiteral("Galaxy"), kOtherEndpoint, kTransportTCPIP);
+    listRows(c, {paired, chosen});
+    c.selectedDevice.set(chosen);
+    c.observedUSBSerial = QStringLiteral("OTHER");
+
+    c.autoUSBSetupIfNeeded(QStringLiteral("PIXEL"));
+    QVERIFY(rig.waitForLog(
+        QStringLiteral("[Debug] autoUSBSetupIfNeeded connected to 192.168.1.23:5555")));
+    QVERIFY(waitUntil([&] { return countLogged(c, kRefreshStarted) == 4; }));
+    QCOMPARE(c.discoveredDevices(), (QVector<DiscoveredDevice>{paired, chosen}));
+    QCOMPARE(c.connectedTCPIPDevices(), (QVector<DiscoveredDevice>{paired, chosen}));
+    QCOMPARE(c.selectedDevice(), std::optional<DiscoveredDevice>(chosen));
+    QCOMPARE(c.observedUSBSerial, std::optional<QString>(QStringLiteral("OTHER")));
+    QCOMPARE(c.endpoint(), QStringLiteral("192.168.1.23:5555"));
+}
+
+void ConnectFlowsTest::setupSelectsTheSameAddressOnly() {
+    // 192.168.1.23 is part of the text "192.168.1.230:5555", but another phone's address.
+    RelayRig rig(kHangingScrcpy, phonesScript());
+    ZovAdizuZadiRizov& c = *rig.c;
+    const DiscoveredDevice neighbour =
+        row(QStringLiteral("192.168.1.230:5555"), QStringLiteral("Galaxy"),
+            QStringLiteral("192.168.1.230:5555"), kTransportTCPIP);
+    const DiscoveredDevice samePhone =
+        row(QStringLiteral("192.168.1.23:37001"), QStringLiteral("Pixel_7"),
+            QStringLiteral("192.168.1.23:37001"), kTransportTCPIP);
+    listRows(c, {neighbour, samePhone});
+
+    c.autoUSBSetupIfNeeded(QStringLiteral("PIXEL"));
+    QVERIFY(rig.waitForLog(
+        QStringLiteral("[Debug] autoUSBSetupIfNeeded connected to 192.168.1.23:5555")));
+    QCOMPARE(c.selectedDevice(), std::optional<DiscoveredDevice>(samePhone));
+    // No row had the new endpoint itself, so the connected step adds one to both lists.
+    QCOMPARE(c.discoveredDevices().size(), 3);
+    QCOMPARE(c.discoveredDevices().last().serial, QStringLiteral("192.168.1.23:5555"));
+    QCOMPARE(c.connectedTCPIPDevices().last().serial, QStringLiteral("192.168.1.23:5555"));
+}
+
+void ConnectFlowsTest::oneSetupPerSerialAtATime() {
+    RelayRig rig(kHangingScrcpy, phonesScript());
+    ZovAdizuZadiRizov& c = *rig.c;
+    const QString done =
+        QStringLiteral("[Debug] autoUSBSetupIfNeeded connected to 192.168.1.23:5555");
+    const QString skipped =
+        QStringLiteral("[Debug] Auto USB setup already running for serial TWO; skipped");
+
+    // The USB check and the watcher may ask at the same moment; another phone is not held up.
+    c.autoUSBSetupIfNeeded(QStringLiteral("TWO"));
+    c.autoUSBSetupIfNeeded(QStringLiteral("TWO"));
+    c.autoUSBSetupIfNeeded(QStringLiteral("EMPTY"));
+    QVERIFY(rig.waitForLog(done));
+    QVERIFY(rig.waitForLog(kNoAddress));
+    QCOMPARE(countLogged(c, skipped), 1);
+    const auto tcpipCalls = [&](const QString& serial) {
+        return flowCalls(rig.resources).count(adb::tcpip(serial));
+    };
+    QCOMPARE(tcpipCalls(QStringLiteral("TWO")), 1);
+    QCOMPARE(tcpipCalls(QStringLiteral("EMPTY")), 1);
+
+    // Once a setup has ended, the phone can be set up again.
+    QVERIFY(waitUntil([&] { return c.usbSetupsInProgress.isEmpty(); }));
+    c.autoUSBSetupIfNeeded(QStringLiteral("TWO"));
+    QVERIFY(waitUntil([&] { return countLogged(c, done) == 2; }));
+    QCOMPARE(tcpipCalls(QStringLiteral("TWO")), 2);
+    QCOMPARE(countLogged(c, skipped), 1);
+    QCOMPARE(c.discoveredDevices().size(), 1);
+}
+
+void ConnectFlowsTest::flowStartsRelayOnWirelessRow() {
+    RelayRig rig(kHangingScrcpy, phonesScript());
+    ZovAdizuZadiRizov& c = *rig.c;
+    StatusHistory statuses(c);
+    const QString endpoint = QStringLiteral("192.168.1.20:5555");
+    // A wireless row without an address is passed over.
+    listRows(
+        c, {row(QStringLiteral("10.0.0.1:5555"), QStringLiteral("Old"), QString(), kTransportTCPIP),
+            row(endpoint, QStringLiteral("Pixel_7"), endpoint, kTransportTCPIP)});
+
+    c.autoStartFullFlow();
+    QVERIFY(waitUntil([&] { return rig.running(endpoint); }));
+    QVERIFY(waitUntil([&] { return c.statusText() == c.text(TextKey::audioRelayActive); }));
+    QVERIFY(c.selectedDevice());
+    QCOMPARE(c.selectedDevice()->serial, endpoint);
+    QCOMPARE(c.endpoint(), endpoint);
+    QCOMPARE(savedEndpoint(rig), endpoint);
+    // The selection line comes from the main thread, the connect's lines from the worker.
+    const QString start = QStringLiteral("[AutoFlow] Starting autoStartFullFlow");
+    QVERIFY(loggedInOrder(
+        c,
+        {start, QStringLiteral("[AutoFlow] Selected TCP/IP device: Pixel_7 @ 192.168.1.20:5555")}));
+    QVERIFY(loggedInOrder(
+        c, {start, QStringLiteral("[AutoFlow] adb connect output: connected to the phone\n"),
+            QStringLiteral("[Debug] statusText changed to: 音声リレーがアクティブ")}));
+    const QStringList seen = statuses.values();
+    const qsizetype flowStatus = seen.indexOf(QStringLiteral("音声リレーがアクティブ"));
+    QVERIFY(flowStatus >= 0);
+    QVERIFY(seen.indexOf(c.text(TextKey::startingAudioRelay)) > flowStatus);
+    // The fake records its run once it runs, a moment after the start is reported.
+    QVERIFY(waitUntil([&] { return rig.scrcpyRuns().size() == 1; }));
+    QCOMPARE(rig.scrcpyRuns().first().mid(0, 2), (QStringList{QStringLiteral("-s"), endpoint}));
+    QVERIFY(waitUntil([&] { return c.batteryTimer != nullptr; }));
+    QVERIFY(!c.reconnectTimer);
+}
+
+void ConnectFlowsTest::flowEnds_data() {
+    QTest::addColumn<QVector<DiscoveredDevice>>("rows");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("setupSerial");  // empty: no USB setup asked for
+    QTest::newRow("no usable row")
+        << QVector<DiscoveredDevice>{row(QStringLiteral("10.0.0.1:5555"), QStringLiteral("Old"),
+                                         QString(), kTransportTCPIP)}
+        << "[AutoFlow] No devices to connect"
+        << "";
+    QTest::newRow("connect refused with status 0")
+        << QVector<DiscoveredDevice>{row(QStringLiteral("192.168.1.20:5555"),
+                                         QStringLiteral("Pixel_7"),
+                                         QStringLiteral("192.168.1.20:5555"), kTransportTCPIP)}
+        << "[AutoFlow] Failed to connect to 192.168.1.20:5555"
+        << "";
+    QTest::newRow("unauthorised USB phone only")
+        << QVector<DiscoveredDevice>{row(QStringLiteral("EMPTY"), QStringLiteral("EMPTY"),
+                                         std::nullopt, kTransportUSB,
+                                         QStringLiteral("unauthorized"))}
+        << "[AutoFlow] No TCP/IP device found after USB setup"
+        << "EMPTY";
+}
+
+void ConnectFlowsTest::flowEnds() {
+    QFETCH(QVector<DiscoveredDevice>, rows);
+    QFETCH(QString, status);
+    QFETCH(QString, setupSerial);
+    RelayRig rig(kHangingScrcpy, phonesScript(true));
+    ZovAdizuZadiRizov& c = *rig.c;
+    listRows(c, rows);
+    // Something the reconnect loop can look after, so that its start shows.
+    c.enabledEndpoints.set({kOtherEndpoint});
+
+    c.autoStartFullFlow();
+    QVERIFY(rig.waitForLog(QStringLiteral("[AutoFlow] Reconnect timer started")));
+    QVERIFY(loggedInOrder(c, {QStringLiteral("[AutoFlow] Starting autoStartFullFlow"),
+                              QStringLiteral("[Debug] statusText changed to: ") + status,
+                              QStringLiteral("[AutoFlow] Reconnect timer started")}));
+    if (!setupSerial.isEmpty()) {
+        QVERIFY(rig.waitForLog(
+            QStringLiteral("[Debug] Auto USB setup: attempting adb tcpip 5555 for serial ") +
+            setupSerial));
+        QVERIFY(loggedInOrder(
+            c, {QStringLiteral("[AutoFlow] No TCP/IP device found; trying USB -> TCP/IP for "
+                               "serial ") +
+                    setupSerial,
+                QStringLiteral("[Debug] Auto USB setup: attempting adb tcpip 5555 for serial ") +
+                    setupSerial}));
+        QVERIFY(rig.waitForLog(kNoAddress));
+    }
+    QVERIFY(!rig.logged(QStringLiteral("[Debug] statusText changed to: 音声リレーがアクティブ")));
+    QVERIFY(!rig.logged(QStringLiteral("[Debug] startRelay (usb-priority multi) called")));
+    QVERIFY(rig.scrcpyRuns().isEmpty());
+}
+
+QTEST_GUILESS_MAIN(ConnectFlowsTest)
+#include "tst_connect_flows.moc"
