@@ -331,6 +331,7 @@ void ConnectFlowsTest::flowEnds() {
 
     c.autoStartFullFlow();
     QVERIFY(rig.waitForLog(QStringLiteral("[AutoFlow] Reconnect timer started")));
+    c.stopReconnectTimer();  // its passes would only load the machine from here on
     QVERIFY(loggedInOrder(c, {QStringLiteral("[AutoFlow] Starting autoStartFullFlow"),
                               QStringLiteral("[Debug] statusText changed to: ") + status,
                               QStringLiteral("[AutoFlow] Reconnect timer started")}));
@@ -344,7 +345,7 @@ void ConnectFlowsTest::flowEnds() {
                     setupSerial,
                 QStringLiteral("[Debug] Auto USB setup: attempting adb tcpip 5555 for serial ") +
                     setupSerial}));
-        QVERIFY(rig.waitForLog(kNoAddress));
+        QVERIFY(rig.waitForLog(kNoAddress, 20000));
     }
     QVERIFY(!rig.logged(QStringLiteral("[Debug] statusText changed to: 音声リレーがアクティブ")));
     QVERIFY(!rig.logged(QStringLiteral("[Debug] startRelay (usb-priority multi) called")));
