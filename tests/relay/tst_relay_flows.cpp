@@ -153,7 +153,7 @@ void RelayFlowsTest::stopRelayKillsWhatIgnoresSigterm() {
     QVERIFY(rig.waitForLog("[scrcpy][STUBBORN] ready"));
     rig.c->stopRelay();
     QVERIFY(rig.waitForLog("[Debug] Relay stopped and all processes terminated"));
-    QVERIFY(rig.logged("[Debug] scrcpy terminated for STUBBORN status=9"));
+    QVERIFY(rig.waitForLog("[Debug] scrcpy terminated for STUBBORN status=9"));
     QCOMPARE(rig.status(), QString("Idle"));
     QVERIFY(rig.c->scrcpyProcesses.isEmpty() && rig.c->scrcpyOutputPipes.isEmpty() &&
             rig.c->scrcpyErrorPipes.isEmpty());
@@ -188,7 +188,8 @@ void RelayFlowsTest::switchingOffOneOfTwoAndThenTheLast() {
     QVERIFY(waitUntil([&] { return rig.status() == "Idle"; }));
     QVERIFY(rig.c->scrcpyProcesses.isEmpty());
     QVERIFY(!rig.c->scrcpyActive() && !rig.c->isRunning() && !rig.c->relayRequested());
-    QVERIFY(!rig.c->isReconnecting && !rig.c->batteryTimer);
+    QVERIFY(!rig.c->isReconnecting);
+    QVERIFY(waitUntil([&] { return !rig.c->batteryTimer; }));
     QCOMPARE(liveScrcpyProcessCount(), 0);
 }
 

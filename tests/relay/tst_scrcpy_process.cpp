@@ -140,11 +140,14 @@ void ScrcpyProcessTest::startFailureIsLoggedAndLeavesNoProcess() {
     rig.resources.writeFile("scrcpy", QByteArray("\x7f\x45\x4c\x46garbage", 11), true);
     rig.c->setRelayEnabled("SER1", true);
     QVERIFY(waitUntil([&] { return rig.status() == "Could not connect. Reconnecting\u2026"; }));
-    bool failureLogged = false;
-    for (const QString& line : rig.log()) {
-        failureLogged |= line.startsWith("[Debug] Failed to run scrcpy for SER1: ");
-    }
-    QVERIFY(failureLogged);
+    QVERIFY(waitUntil([&] {
+        for (const QString& line : rig.log()) {
+            if (line.startsWith("[Debug] Failed to run scrcpy for SER1: ")) {
+                return true;
+            }
+        }
+        return false;
+    }));
     QVERIFY(!rig.c->scrcpyProcesses.contains("SER1"));
     QVERIFY(!rig.c->scrcpyActive());
     QVERIFY(rig.c->isReconnecting);
