@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QObject>
 #include <QStringList>
 
 #include "app/controller.h"
@@ -39,31 +38,6 @@ inline QList<QStringList> flowCalls(const FakeResources& resources) {
     }
     return calls;
 }
-
-// Every value the status line has held since the recorder was made, oldest first (a value set
-// and replaced within one turn of the event loop is still seen: published properties announce a
-// change before they make it).
-class StatusHistory {
-public:
-    explicit StatusHistory(ZovAdizuZadiRizov& c) : c_(c) {
-        connection_ = QObject::connect(&c, &Observable::willChange, [this] { note(); });
-    }
-    ~StatusHistory() { QObject::disconnect(connection_); }
-    QStringList values() {
-        note();
-        return seen_;
-    }
-
-private:
-    void note() {
-        if (seen_.isEmpty() || seen_.last() != c_.statusText()) {
-            seen_ << c_.statusText();
-        }
-    }
-    ZovAdizuZadiRizov& c_;
-    QStringList seen_;
-    QMetaObject::Connection connection_;
-};
 
 // Lets steps that might still be queued run; used only before asserting that something did NOT
 // happen.

@@ -60,7 +60,6 @@ public:
                  static_cast<ssize_t>(text.size()));
         ::close(fd);
     }
-    QString file(const QString& name) const { return dir_.filePath(name); }
 
 private:
     QTemporaryDir dir_;
@@ -90,7 +89,7 @@ private slots:
 
 void FirstPlugInTest::phoneBecomesWirelessRelayAndRecovers() {
     Gates gates({QStringLiteral("track"), QStringLiteral("connect"), QStringLiteral("scrcpy")});
-    const QString listing = gates.file(QStringLiteral("listing"));
+    const QString listing = gates.path(QStringLiteral("listing"));
     writeListing(listing, QString());
     const QString adbScript =
         QStringLiteral(
