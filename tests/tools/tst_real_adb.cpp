@@ -57,12 +57,13 @@ void RealAdbTest::realCommands() {
     QCOMPARE(version.status, 0);
     QVERIFY(version.output.startsWith("Android Debug Bridge version "));
 
-    // The first listing starts the server; its notices come on a stream of their own, and the
-    // listing itself is the header alone.
+    // A cold server can miss its first handshake on a loaded machine ("cannot connect to
+    // daemon"); that is the tool's start-up, not what is tested here.
+    for (int attempt = 0; attempt < 3 && run({"start-server"}).status != 0; ++attempt) {
+        QTest::qWait(500);
+    }
     AdbResult devices = run({"devices", "-l"});
     QCOMPARE(devices.status, 0);
-    QVERIFY2(devices.output.contains("List of devices attached\n"), qPrintable(devices.output));
-    devices = run({"devices", "-l"});
     QCOMPARE(devices.output.trimmed(), QString("List of devices attached"));
 
     const AdbResult missing = run({"-s", "NO_SUCH_SERIAL", "shell", "getprop", "ro.serialno"});
