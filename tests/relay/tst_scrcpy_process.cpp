@@ -49,6 +49,12 @@ void ScrcpyProcessTest::launchArgumentsFollowTheEndpointSettings() {
     // One process left; the ended ones were ended on purpose and did not start the loop.
     QCOMPARE(rig.c->scrcpyProcesses.size(), 1);
     QVERIFY(!rig.c->isReconnecting);
+    // An endpoint read from adb's output reaches scrcpy as one argument, never through a shell.
+    const QString hostile = "x; touch pwned $(id) `id` 'q\"";
+    rig.c->setRelayEnabled(hostile, true);
+    QVERIFY(waitUntil([&] { return rig.scrcpyRuns().size() == 4; }));
+    QCOMPARE(rig.scrcpyRuns().last().value(1), hostile);
+    QVERIFY(!QFile::exists(QDir::current().filePath("pwned")));
     // Stored and saved for the next run.
     QCOMPARE(rig.env.settings()->value("videoEnabledByEndpoint").toByteArray().contains("SER1"),
              true);
