@@ -19,6 +19,10 @@ void runBatteryAttempts(const ControllerRef& ref, const QString& identifier,
                         const std::function<bool(const QString&)>& parse) {
     const double scale = ref.time().scale();
     for (int attempt = 1; attempt <= limits.attempts; ++attempt) {
+        // A controller that went away meanwhile wants no further queries.
+        if (!ref.alive()) {
+            return;
+        }
         QElapsedTimer clock;
         clock.start();
         const AdbResult result = ref.runADB(adb::dumpsysBattery(identifier));

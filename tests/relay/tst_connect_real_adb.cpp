@@ -30,7 +30,7 @@ void ConnectRealAdbTest::initTestCase() {
     if (!QFile::exists("/usr/bin/adb")) {
         QSKIP("Debian's adb is not installed");
     }
-    qputenv("ANDROID_ADB_SERVER_PORT", "15731");
+    qputenv("ANDROID_ADB_SERVER_PORT", "15331");
     res_.installRealAdb();
     res_.installFake("scrcpy", "when .*\nhang\n");
     res_.writeFile("scrcpy-server", "jar", false);
