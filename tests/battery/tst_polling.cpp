@@ -4,9 +4,11 @@
 #include "battery_fixtures.h"
 #include "platform/dispatch.h"
 #include "recording_alert_sound.h"
+#include "support/rows.h"
 #include "support/test_support.h"
 
 using namespace sonavel;
+using sonavel::test::usbRow;
 
 namespace {
 
@@ -20,15 +22,6 @@ QString batteryRule(const QString& identifier, const QString& actions) {
 
 QString dumpAction(const QString& dump) {
     return QStringLiteral("outraw ") + test::fakeOutArgument(dump);
-}
-
-DiscoveredDevice usbRow(const QString& serial, const QString& name) {
-    DiscoveredDevice row;
-    row.serial = serial;
-    row.name = name;
-    row.state = QStringLiteral("device");
-    row.transport = kTransportUSB;
-    return row;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "app/controller.h"
 #include "discovery/device_identity.h"
 #include "discovery/discovery_test_helpers.h"
+#include "support/rows.h"
 #include "support/test_support.h"
 
 using namespace sonavel;
@@ -63,15 +64,6 @@ struct Rig {
 // happen.
 void settle() {
     QTest::qWait(100);
-}
-
-DiscoveredDevice usbRow(const QString& serial) {
-    DiscoveredDevice row;
-    row.serial = serial;
-    row.name = serial;
-    row.state = QStringLiteral("device");
-    row.transport = kTransportUSB;
-    return row;
 }
 
 }  // namespace

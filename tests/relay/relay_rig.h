@@ -10,6 +10,7 @@
 #include "app/controller.h"
 #include "app/scrcpy_cleanup.h"
 #include "relay/scrcpy_process.h"
+#include "support/rows.h"
 #include "support/test_support.h"
 
 namespace sonavel::test {
@@ -125,13 +126,7 @@ inline QVector<DiscoveredDevice> usbRows(const QStringList& serials,
 inline QVector<DiscoveredDevice> wirelessRows(const QStringList& endpoints) {
     QVector<DiscoveredDevice> rows;
     for (const QString& endpoint : endpoints) {
-        DiscoveredDevice row;
-        row.serial = endpoint;
-        row.name = endpoint;
-        row.state = QStringLiteral("device");
-        row.ip = endpoint;
-        row.transport = kTransportTCPIP;
-        rows << row;
+        rows << wirelessRow(endpoint);
     }
     return rows;
 }
