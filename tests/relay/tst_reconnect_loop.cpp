@@ -32,10 +32,10 @@ int openDescriptorFloor() {
     return floor;
 }
 
-// Under ThreadSanitizer every fork costs tens of milliseconds and the controller's own discovery
+// Under the sanitizers every fork costs tens of milliseconds and the controller's own discovery
 // forks adb all the time, so fewer cycles keep the run within its time; the leak checks are the
 // same.
-#if defined(__SANITIZE_THREAD__)
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
 constexpr int kLossCycles = 20;
 #else
 constexpr int kLossCycles = 100;
