@@ -2,7 +2,9 @@
 
 #include <QHBoxLayout>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/controller.h"
 #include "ui/style.h"
@@ -30,6 +32,29 @@ QLabel* makeLabel(TextStyle style, QFont::Weight weight, const QColor& color) {
     setColor(label, color);
     return label;
 }
+
+// A one-line label that gives way to its neighbours: a name too long for the row ends in "…"
+// instead of widening the window.
+class ElidingLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    QSize minimumSizeHint() const override {
+        QSize size = QLabel::minimumSizeHint();
+        size.setWidth(std::min(size.width(), kMinimumWidth));
+        return size;
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setPen(palette().color(QPalette::WindowText));
+        painter.drawText(rect(), Qt::AlignLeft | Qt::AlignVCenter,
+                         fontMetrics().elidedText(text(), Qt::ElideRight, width()));
+    }
+
+private:
+    static constexpr int kMinimumWidth = 40;
+};
 
 }  // namespace
 
@@ -139,7 +164,9 @@ DeviceBlock::DeviceBlock(ZovAdizuZadiRizov* vm, QWidget* parent) : QWidget(paren
     column->setSpacing(4);
     auto* nameLine = new QHBoxLayout;
     nameLine->setSpacing(6);
-    name_ = makeLabel(TextStyle::Subheadline, QFont::Medium, palette::primaryText());
+    name_ = new ElidingLabel;
+    name_->setFont(styledFont(TextStyle::Subheadline, QFont::Medium));
+    setColor(name_, palette::primaryText());
     nameLine->addWidget(name_, 0, Qt::AlignVCenter);
 
     battery_ = new QWidget;

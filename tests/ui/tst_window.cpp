@@ -139,6 +139,11 @@ void WindowTest::wirelessEntriesGetOneRowEachAndTapSelects() {
     QCOMPARE(rowA->audioLine()->text(), QStringLiteral("Ready"));
     QCOMPARE(rowA->wirelessLine()->text(), QStringLiteral("Wireless ready"));
     QVERIFY(!shown(rowB->batteryGroup(), &v.view));
+    // A very long name is cut short instead of pushing the relay control out of the window.
+    rig.c->connectedTCPIPDevices.set({a, wirelessEntry(kPhoneB, QString(200, QLatin1Char('W')))});
+    v.settle();
+    QVERIFY(rowB->minimumSizeHint().width() < 420 - 48);
+    QVERIFY(rowB->relayControl()->geometry().right() <= rowB->width());
     QCOMPARE(rowB->relayControl()->endpoint(), kPhoneB);
 
     // A click on the row's name (not on a control) is a click on the row.
