@@ -10,7 +10,9 @@ double springPosition(double t, double response, double dampingFraction);
 // The time after which the spring stays within 0.1 % of its target.
 double springSettleTime(double response, double dampingFraction);
 
-// The status bar's spring: response 0.5 s, damping fraction 0.85, blend duration 0.2 s.
+// The status bar's spring: response 0.5 s, damping fraction 0.85, blend duration 0.2 s. Qt has
+// no velocity blending: a change that arrives while the spring runs restarts it from the text on
+// screen, which stands in for the blend.
 inline constexpr double kStatusSpringResponse = 0.5;
 inline constexpr double kStatusSpringDamping = 0.85;
 inline constexpr double kStatusSpringBlend = 0.2;
