@@ -81,7 +81,7 @@ struct RelayRig {
 
     QStringList log() const { return logMessages(c->logs()); }
     bool logged(const QString& message) const { return log().contains(message); }
-    bool waitForLog(const QString& message, int timeoutMs = 5000) const {
+    bool waitForLog(const QString& message, int timeoutMs = kWaitMs) const {
         return waitUntil([&] { return logged(message); }, timeoutMs);
     }
     QList<QStringList> scrcpyRuns() const { return resources.arguments(QStringLiteral("scrcpy")); }

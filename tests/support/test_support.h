@@ -59,13 +59,19 @@ private:
 // The fake tool binary built with the tests.
 QString fakeToolBinary();
 
+// How long a test waits for something that should happen. Generous: under the sanitizers, on a
+// loaded two-core machine, every fork of a fake tool takes tens of milliseconds. Only a failing
+// test ever waits this long.
+inline constexpr int kWaitMs = 20000;
+
 // Waits, spinning the event loop, until the condition holds or the (real-time) limit passes.
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs = kWaitMs);
 
 // The messages of the log entries, without their "[timestamp] " prefix.
 QStringList logMessages(const QStringList& entries);
 
 // Waits until the controller's log holds an entry with exactly this message.
-bool waitForLog(const ZovAdizuZadiRizov& controller, const QString& message, int timeoutMs = 5000);
+bool waitForLog(const ZovAdizuZadiRizov& controller, const QString& message,
+                int timeoutMs = kWaitMs);
 
 }  // namespace sonavel::test
