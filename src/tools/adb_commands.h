@@ -10,12 +10,22 @@ namespace sonavel::adb {
 
 inline constexpr int kTcpipPort = 5555;
 
-inline QStringList devicesLong() { return {QStringLiteral("devices"), QStringLiteral("-l")}; }
-inline QStringList trackDevices() { return {QStringLiteral("track-devices")}; }
-inline QStringList startServer() { return {QStringLiteral("start-server")}; }
-inline QStringList version() { return {QStringLiteral("version")}; }
+inline QStringList devicesLong() {
+    return {QStringLiteral("devices"), QStringLiteral("-l")};
+}
+inline QStringList trackDevices() {
+    return {QStringLiteral("track-devices")};
+}
+inline QStringList startServer() {
+    return {QStringLiteral("start-server")};
+}
+inline QStringList version() {
+    return {QStringLiteral("version")};
+}
 
-inline QStringList connect(const QString& address) { return {QStringLiteral("connect"), address}; }
+inline QStringList connect(const QString& address) {
+    return {QStringLiteral("connect"), address};
+}
 
 inline QStringList tcpip(const QString& serial) {
     return {QStringLiteral("-s"), serial, QStringLiteral("tcpip"), QString::number(kTcpipPort)};
