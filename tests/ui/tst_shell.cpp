@@ -178,10 +178,10 @@ void ShellTest::programQuitsCleanlyOnSigterm() {
         },
         20000));
     // The start-up clean-up also ends our relays: start a fresh one after it has run.
-    QVERIFY(relayA.waitForFinished(10000));
+    QVERIFY(waitUntil([&] { return relayA.state() == QProcess::NotRunning; }));
     relayA.start(resources.path(QStringLiteral("scrcpy")), {QStringLiteral("-s"), "10.0.0.5:5555"});
     QVERIFY(relayA.waitForStarted());
-    QVERIFY(relayB.waitForFinished(10000));
+    QVERIFY(waitUntil([&] { return relayB.state() == QProcess::NotRunning; }));
     relayB.start(resources.path(QStringLiteral("scrcpy")), {QStringLiteral("-s"), "10.0.0.6:5555"});
     QVERIFY(relayB.waitForStarted());
 
@@ -189,8 +189,8 @@ void ShellTest::programQuitsCleanlyOnSigterm() {
     QVERIFY(app.waitForFinished(20000));
     QCOMPARE(app.exitStatus(), QProcess::NormalExit);
     QCOMPARE(app.exitCode(), 0);
-    QVERIFY(relayA.waitForFinished(5000));
-    QVERIFY(relayB.waitForFinished(5000));
+    QVERIFY(waitUntil([&] { return relayA.state() == QProcess::NotRunning; }));
+    QVERIFY(waitUntil([&] { return relayB.state() == QProcess::NotRunning; }));
     QCOMPARE(decoy.state(), QProcess::Running);
     decoy.kill();
     decoy.waitForFinished();
