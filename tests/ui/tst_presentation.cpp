@@ -1,5 +1,6 @@
 #include <QTest>
 
+#include "support/rows.h"
 #include "ui/presentation.h"
 #include "ui/spring.h"
 
@@ -8,22 +9,11 @@ using namespace sonavel;
 namespace {
 
 DiscoveredDevice wireless(const QString& ip, const QString& name = QStringLiteral("Pixel_7")) {
-    DiscoveredDevice row;
-    row.serial = ip;
-    row.name = name;
-    row.state = QStringLiteral("device");
-    row.ip = ip;
-    row.transport = kTransportTCPIP;
-    return row;
+    return test::wirelessRow(ip, name);
 }
 
 DiscoveredDevice usb(const QString& serial, const QString& name = QStringLiteral("SM_S918B")) {
-    DiscoveredDevice row;
-    row.serial = serial;
-    row.name = name;
-    row.state = QStringLiteral("device");
-    row.transport = kTransportUSB;
-    return row;
+    return test::usbRow(serial, name);
 }
 
 TextLookup lookup(Language language) {

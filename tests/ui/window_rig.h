@@ -79,13 +79,7 @@ struct WindowRig {
 };
 
 inline DiscoveredDevice wirelessEntry(const QString& ip, const QString& name) {
-    DiscoveredDevice row;
-    row.serial = ip;
-    row.name = name;
-    row.state = QStringLiteral("device");
-    row.ip = ip;
-    row.transport = kTransportTCPIP;
-    return row;
+    return wirelessRow(ip, name);
 }
 
 }  // namespace sonavel::test
