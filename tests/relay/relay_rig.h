@@ -2,8 +2,10 @@
 
 #include <unistd.h>
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTest>
 #include <memory>
 
@@ -69,13 +71,17 @@ struct RelayRig {
     }
 
     ~RelayRig() {
-        endAllScrcpy();
+        // The controller first, so that its reconnect loop cannot start a relay behind the
+        // clean-up; relays outlive it by design, so this folder's ones are ended afterwards.
         c.reset();
+        const QString dir = QFileInfo(resources.dir()).canonicalFilePath();
         // Workers that were under way (battery retries, a USB check) may still run adb, which
-        // writes into the folder that is about to be removed: let them finish.
-        for (int quiet = 0; quiet < 5;) {
+        // writes into the folder that is about to be removed: let them finish, within bounds.
+        QDeadlineTimer deadline(kWaitMs);
+        for (int quiet = 0; quiet < 5 && !deadline.hasExpired();) {
+            endBundledScrcpyProcesses(QStringLiteral("/usr/bin/pkill"), dir);
             QTest::qWait(20);
-            quiet = childProcesses().isEmpty() ? quiet + 1 : 0;
+            quiet = childProcesses().isEmpty() && liveScrcpyProcessCount() == 0 ? quiet + 1 : 0;
         }
     }
 
