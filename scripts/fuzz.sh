@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets in fuzz/ with clang into build/fuzz and runs each for a while
+# Builds the libFuzzer targets in fuzz/ with clang++ into build/fuzz and runs each for a while
 # (60 s unless FUZZ_SECONDS says otherwise). `scripts/fuzz.sh track_stream ip_probe` runs only
 # those. Any crash, sanitizer report, input slower than 10 s or leak fails the run; the input that
 # did it is kept in build/fuzz/artifacts/NAME/ and the fuzzer's output in build/fuzz/logs/NAME.log.
@@ -14,7 +14,7 @@ if [ ${#targets[@]} -eq 0 ]; then targets=("${all[@]}"); fi
 
 build=build/fuzz
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DSONAVEL_FUZZ=ON \
-    -DSONAVEL_WARNINGS_AS_ERRORS=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+    -DSONAVEL_WARNINGS_AS_ERRORS=ON -DCMAKE_CXX_COMPILER=clang++
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]/#/fuzz_}"
 
 scratch=$(mktemp -d)

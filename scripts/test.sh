@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds with warnings as errors and runs every test; then the same
 # test suite under ThreadSanitizer and under AddressSanitizer with UndefinedBehaviorSanitizer,
-# each in its own build folder. `scripts/test.sh --quick` stops after the plain run.
+# each in its own build folder; last, every fuzzer for a minute (scripts/fuzz.sh).
+# `scripts/test.sh --quick` stops after the plain run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -21,3 +22,4 @@ if [ "${1:-}" = "--quick" ]; then
 fi
 run_suite build/tsan -DCMAKE_BUILD_TYPE=Debug -DSONAVEL_SANITIZER=thread
 run_suite build/asan -DCMAKE_BUILD_TYPE=Debug -DSONAVEL_SANITIZER=address
+scripts/fuzz.sh
