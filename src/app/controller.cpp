@@ -7,6 +7,9 @@ namespace sonavel {
 
 namespace {
 
+// Real time: a bound on shutting down, not a step of the flows.
+constexpr int kWatcherEndWaitMs = 1000;
+
 // Tests hand in temporary folders; the running program, its pattern for ending stray relays and
 // the command lines of the processes it starts must all spell the folder the same way.
 ControllerConfig withCanonicalResources(ControllerConfig config) {
@@ -70,7 +73,14 @@ ZovAdizuZadiRizov::~ZovAdizuZadiRizov() {
     usbDetectTimer.reset();
     reconnectTimer.reset();
     batteryTimer.reset();
+    const QPointer<QProcess> watcher = trackDevicesProcess;
     stopTrackDevicesWatcher();
+    // At quit the application object, which holds the released watcher, goes right after us, and
+    // a QProcess destroyed while its process runs kills it with a warning. The tool ends at once
+    // on SIGTERM; the bound covers one that does not.
+    if (watcher && watcher->state() != QProcess::NotRunning) {
+        watcher->waitForFinished(kWatcherEndWaitMs);
+    }
     // Relay processes are deliberately left running: stopRelay goes through runInBackground, which
     // finds the controller gone. The termination clean-up ends them at quit.
     stopRelay();
