@@ -65,6 +65,36 @@ DiscoveredDevice rebuilt(const DiscoveredDevice& from, const std::optional<QStri
     return row;
 }
 
+// One device line of a listing, with its first two fields read:
+//   "R5CT1234               device usb:1-1 product:p model:SM_S918B device:d transport_id:1"
+struct DeviceLine {
+    QStringView line;
+    QStringView serial;
+    QStringView state;
+    QStringView fromState;  // the rest of the line from the state on
+};
+
+// Calls visit on each line that is not blank, not the header and has a state; stops at the first
+// line for which visit returns true.
+template <typename Visit>
+void forEachDeviceLine(const QString& listing, Visit&& visit) {
+    for (const QStringView rawLine : QStringTokenizer(listing, u'\n')) {
+        const QStringView line = rawLine.trimmed();
+        if (line.isEmpty() || isListHeader(line)) {
+            continue;
+        }
+        FieldCursor fields(line);
+        const QStringView serial = fields.next();
+        const QStringView state = fields.next();
+        if (state.isEmpty()) {
+            continue;
+        }
+        if (visit(DeviceLine{line, serial, state, line.mid(fields.start())})) {
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 QStringList splitFields(const QString& trimmedLine) {
@@ -78,37 +108,30 @@ QStringList splitFields(const QString& trimmedLine) {
 
 DeviceListing parseDeviceListing(const QString& listing) {
     DeviceListing result;
-    for (const QStringView rawLine : QStringTokenizer(listing, u'\n')) {
-        const QStringView line = rawLine.trimmed();
-        if (line.isEmpty() || isListHeader(line)) {
-            continue;
+    forEachDeviceLine(listing, [&](const DeviceLine& d) {
+        if (!isUsableState(d.state)) {
+            return false;
         }
-        FieldCursor fields(line);
-        const QStringView serial = fields.next();
-        const QStringView state = fields.next();
-        const QStringView fromState = line.mid(fields.start());
-        if (state.isEmpty() || !isUsableState(state)) {
-            continue;
-        }
-        if (isTLSServiceSerial(serial)) {
-            result.ignoredTLSSerials << serial.toString();
-            continue;
+        if (isTLSServiceSerial(d.serial)) {
+            result.ignoredTLSSerials << d.serial.toString();
+            return false;
         }
         DiscoveredDevice row;
-        row.serial = serial.toString();
-        if (serial.contains(u':')) {
+        row.serial = d.serial.toString();
+        if (d.serial.contains(u':')) {
             row.transport = kTransportTCPIP;
             row.ip = row.serial;
-        } else if (findField(line, u"usb:") >= 0) {
+        } else if (findField(d.line, u"usb:") >= 0) {
             row.transport = kTransportUSB;
         } else {
-            continue;
+            return false;
         }
-        const QStringView model = modelName(fromState);
+        const QStringView model = modelName(d.fromState);
         row.name = model.isEmpty() ? row.serial : model.toString();
-        row.state = stateWord(state);
+        row.state = stateWord(d.state);
         result.rows.append(std::move(row));
-    }
+        return false;
+    });
     return result;
 }
 
@@ -218,23 +241,16 @@ std::optional<DiscoveredDevice> findDeviceRow(const QVector<DiscoveredDevice>& r
 }
 
 USBPresence findUSBDevice(const QString& listing) {
-    for (const QStringView rawLine : QStringTokenizer(listing, u'\n')) {
-        const QStringView line = rawLine.trimmed();
-        if (line.isEmpty() || isListHeader(line)) {
-            continue;
+    USBPresence found;
+    forEachDeviceLine(listing, [&](const DeviceLine& d) {
+        if (d.serial.contains(u':') || d.serial.startsWith(u"adb-", Qt::CaseInsensitive) ||
+            !d.line.contains(u"usb:")) {
+            return false;
         }
-        FieldCursor fields(line);
-        const QStringView serial = fields.next();
-        const QStringView state = fields.next();
-        if (state.isEmpty() || serial.contains(u':') ||
-            serial.startsWith(u"adb-", Qt::CaseInsensitive)) {
-            continue;
-        }
-        if (line.contains(u"usb:")) {
-            return {true, serial.toString(), state.toString().toLower()};
-        }
-    }
-    return {};
+        found = {true, d.serial.toString(), d.state.toString().toLower()};
+        return true;
+    });
+    return found;
 }
 
 }  // namespace sonavel

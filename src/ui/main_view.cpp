@@ -35,6 +35,15 @@ QLabel* makeLabel(TextStyle style, QFont::Weight weight, const QColor& color) {
     return label;
 }
 
+// A symbol and a label side by side, centred on the row; the label takes `labelStretch`.
+QHBoxLayout* symbolRow(SymbolLabel* icon, QLabel* label, int labelStretch) {
+    auto* row = new QHBoxLayout;
+    row->setSpacing(8);
+    row->addWidget(icon, 0, Qt::AlignVCenter);
+    row->addWidget(label, labelStretch, Qt::AlignVCenter);
+    return row;
+}
+
 }  // namespace
 
 SpringLabel::SpringLabel(QWidget* parent) : QWidget(parent) {
@@ -143,12 +152,9 @@ RirAvoruVara::RirAvoruVara(ZovAdizuZadiRizov* vm, QWidget* parent) : QWidget(par
     auto* guideStack = new QVBoxLayout(guideContent);
     guideStack->setContentsMargins(0, 0, 0, 0);
     guideStack->setSpacing(8);
-    auto* header = new QHBoxLayout;
-    header->setSpacing(8);
     guideIcon_ = new SymbolLabel(16);
     guideTitle_ = makeLabel(TextStyle::Subheadline, QFont::DemiBold, palette::primaryText());
-    header->addWidget(guideIcon_, 0, Qt::AlignVCenter);
-    header->addWidget(guideTitle_, 0, Qt::AlignVCenter);
+    QHBoxLayout* header = symbolRow(guideIcon_, guideTitle_, 0);
     header->addStretch();
     guideText_ = makeLabel(TextStyle::Footnote, QFont::Normal, palette::secondaryText());
     guideText_->setWordWrap(true);
@@ -166,15 +172,11 @@ RirAvoruVara::RirAvoruVara(ZovAdizuZadiRizov* vm, QWidget* parent) : QWidget(par
     auto* footerStack = new QVBoxLayout(footer);
     footerStack->setContentsMargins(0, 0, 0, 0);
     footerStack->setSpacing(12);
-    auto* hintRow = new QHBoxLayout;
-    hintRow->setSpacing(8);
     auto* hintIcon = new SymbolLabel(16);
     hintIcon->setSymbol(QStringLiteral("slider.horizontal.3"), palette::secondaryText());
     hint_ = makeLabel(TextStyle::Footnote, QFont::Normal, palette::secondaryText());
     hint_->setWordWrap(true);
-    hintRow->addWidget(hintIcon, 0, Qt::AlignVCenter);
-    hintRow->addWidget(hint_, 1, Qt::AlignVCenter);
-    footerStack->addLayout(hintRow);
+    footerStack->addLayout(symbolRow(hintIcon, hint_, 1));
 
     alertRow_ = new QWidget;
     auto* alertLayout = new QHBoxLayout(alertRow_);
