@@ -36,7 +36,6 @@ private slots:
     void summaryRowEndpointAndFlags();
     void summaryRowNeverShowsCharging();
     void deviceRowFields();
-    void relayTestNeedsEnabledAndRunning();
     void placeholderNames();
     void statusLineRules_data();
     void statusLineRules();
@@ -221,17 +220,6 @@ void PresentationTest::deviceRowFields() {
     QVERIFY(f.usbOK);
     QCOMPARE(*f.relayControlEndpoint, QStringLiteral("R5CT1234"));
     QCOMPARE(relayControlKey(bare), QStringLiteral("R5CT1234"));
-}
-
-void PresentationTest::relayTestNeedsEnabledAndRunning() {
-    WindowState s;
-    const QString ep = QStringLiteral("192.168.1.20:5555");
-    s.enabledEndpoints = {ep};
-    QVERIFY(!endpointRelaying(s, ep));  // switched on, process not (yet) running
-    s.runningRelayEndpoints = {ep};
-    QVERIFY(endpointRelaying(s, ep));
-    s.enabledEndpoints.clear();  // switched off, process still ending
-    QVERIFY(!endpointRelaying(s, ep));
 }
 
 void PresentationTest::placeholderNames() {
