@@ -4,6 +4,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QScrollArea>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "app/controller.h"
@@ -20,6 +21,8 @@ namespace {
 
 // How far a new status text rises while it springs in.
 constexpr double kStatusRisePx = 8;
+// Rows built in one redraw; each takes about 2 ms (widgets, icons, first layout and paint).
+constexpr int kRowsBuiltPerTurn = 4;
 
 double statusSpringCurve(qreal progress) {
     const double settle = springSettleTime(kStatusSpringResponse, kStatusSpringDamping);
@@ -252,9 +255,16 @@ void RirAvoruVara::redrawRows(const WindowState& s, const TextLookup& tr) {
     while (rows_.size() > wanted) {
         delete rows_.takeLast();
     }
-    while (rows_.size() < wanted) {
+    // A new row costs a few milliseconds to build, lay out and paint: many phones listed at once
+    // are added a few per turn of the event loop, so the window keeps drawing meanwhile.
+    for (int built = 0; rows_.size() < wanted && built < kRowsBuiltPerTurn; ++built) {
         rows_.append(new DeviceBlock(vm_));
         deviceArea_->addWidget(rows_.last());
+    }
+    if (rows_.size() < wanted) {
+        // By a timer, not a posted call: Qt delivers calls posted while it delivers posted events
+        // in the same pass, and the point is to let the window draw and the loop turn in between.
+        QTimer::singleShot(0, this, &RirAvoruVara::scheduleRedraw);
     }
     ZovAdizuZadiRizov* vm = vm_;
     if (s.connectedTCPIPDevices.isEmpty()) {
@@ -266,7 +276,7 @@ void RirAvoruVara::redrawRows(const WindowState& s, const TextLookup& tr) {
         });
         return;
     }
-    for (int i = 0; i < wanted; ++i) {
+    for (int i = 0; i < rows_.size(); ++i) {
         const DiscoveredDevice entry = s.connectedTCPIPDevices[i];
         rows_[i]->setFields(deviceRowFields(s, entry), tr);
         rows_[i]->setOnTap([vm = QPointer<ZovAdizuZadiRizov>(vm), entry] {

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QPainter>
+#include <QPixmapCache>
 #include <QSvgRenderer>
 
 #include "app/controller_config.h"
@@ -34,6 +35,15 @@ QPixmap symbolPixmap(const QString& name, int size, const QColor& color, qreal d
         return {};
     }
     const QString path = QDir(symbolFolder()).filePath(name + QStringLiteral(".svg"));
+    // Every device row draws the same few symbols; reading and rendering the file for each one
+    // made a list of sixteen phones hold the window for a frame and more.
+    const QString key = path + QLatin1Char('|') + QString::number(size) + QLatin1Char('|') +
+                        color.name(QColor::HexArgb) + QLatin1Char('|') +
+                        QString::number(devicePixelRatio);
+    QPixmap cached;
+    if (QPixmapCache::find(key, &cached)) {
+        return cached;
+    }
     if (!QFileInfo(path).isFile()) {
         return {};
     }
@@ -52,6 +62,7 @@ QPixmap symbolPixmap(const QString& name, int size, const QColor& color, qreal d
     painter.fillRect(pixmap.rect(), color);
     painter.end();
     pixmap.setDevicePixelRatio(devicePixelRatio);
+    QPixmapCache::insert(key, pixmap);
     return pixmap;
 }
 

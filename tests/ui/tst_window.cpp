@@ -55,6 +55,7 @@ private slots:
     void usbDeviceNotYetWireless();
     void redrawsOncePerTurnAndLooksTextsUpAgain();
     void wirelessEntriesGetOneRowEachAndTapSelects();
+    void manyEntriesAllGetTheirRowsAcrossTurns();
     void summaryRowTapReselectsAndRefreshesBattery();
     void relaySwitchStartsAndStopsTheEndpoint();
     void videoSwitchAndBufferSlider();
@@ -158,6 +159,41 @@ void WindowTest::wirelessEntriesGetOneRowEachAndTapSelects() {
     v.settle();
     click(rowA->relayControl()->videoSwitch());
     QVERIFY(!rig.c->selectedDevice());
+}
+
+void WindowTest::manyEntriesAllGetTheirRowsAcrossTurns() {
+    WindowRig rig;
+    ShownView v(rig.c.get());
+    const auto entries = [](int count, const QString& prefix) {
+        QVector<DiscoveredDevice> list;
+        for (int i = 0; i < count; ++i) {
+            list << wirelessEntry(QStringLiteral("192.168.1.%1:5555").arg(30 + i),
+                                  prefix + QString::number(i));
+        }
+        return list;
+    };
+    const auto rowsShow = [&](const QVector<DiscoveredDevice>& list) {
+        const QVector<DeviceBlock*> rows = v.view.rows();
+        if (rows.size() != list.size()) {
+            return false;
+        }
+        for (int i = 0; i < rows.size(); ++i) {
+            if (rows[i]->nameLabel()->text() != list[i].name ||
+                rows[i]->relayControl()->endpoint() != *list[i].ip) {
+                return false;
+            }
+        }
+        return true;
+    };
+    // A list that changes while its rows are still being added ends with the newer list's rows.
+    rig.c->connectedTCPIPDevices.set(entries(12, QStringLiteral("Old_")));
+    v.settle();
+    const QVector<DiscoveredDevice> newer = entries(9, QStringLiteral("New_"));
+    rig.c->connectedTCPIPDevices.set(newer);
+    QTRY_VERIFY(rowsShow(newer));
+    rig.c->connectedTCPIPDevices.set(newer.mid(0, 2));
+    v.settle();
+    QVERIFY(rowsShow(newer.mid(0, 2)));
 }
 
 void WindowTest::summaryRowTapReselectsAndRefreshesBattery() {
