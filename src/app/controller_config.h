@@ -3,6 +3,7 @@
 #include <QSettings>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -21,6 +22,12 @@ struct ControllerConfig {
 
     // Flow time to real time: 1 in the application, a small fraction in tests.
     double timeScale = 1.0;
+
+    // How long one one-shot adb command may run before it is killed and counts as failed. Real
+    // adb commands end within seconds (a connect to an unreachable phone gives up well before
+    // this); one that never ends would otherwise hold its worker, and every flow waiting on it,
+    // for good. Real time, not flow time: it is a safety net, not a step of the flows.
+    std::chrono::milliseconds adbCallLimit = std::chrono::minutes(2);
 
     std::function<bool()> debuggerProbe;
     std::function<QStringList()> preferredLanguages;

@@ -3,6 +3,20 @@
 
 namespace sonavel {
 
+namespace {
+
+// QSettings drops a write it cannot make (a read-only or unreadable file) without a word, and
+// leaves the stored values as they were; the log at least says so. A corrupt file reports a
+// format error here, yet the write has gone through.
+void syncAndReport(const ControllerRef& r, QSettings& settings) {
+    settings.sync();
+    if (settings.status() == QSettings::AccessError) {
+        r.appendLog(QStringLiteral("[Settings] Could not save settings to ") + settings.fileName());
+    }
+}
+
+}  // namespace
+
 void ZovAdizuZadiRizov::loadEndpoint() {
     const QString key = userDefaultsEndpointKey;
     runInBackground(QoS::UserInitiated, [key](const ControllerRef& ref) {
@@ -49,7 +63,9 @@ void ZovAdizuZadiRizov::loadPerEndpointSettings() {
 }
 
 void ZovAdizuZadiRizov::saveEndpoint() {
-    ref().settings()->setValue(userDefaultsEndpointKey, endpoint());
+    const auto settings = ref().settings();
+    settings->setValue(userDefaultsEndpointKey, endpoint());
+    syncAndReport(ref(), *settings);
 }
 
 void ZovAdizuZadiRizov::savePerEndpointSettings() {
@@ -57,6 +73,7 @@ void ZovAdizuZadiRizov::savePerEndpointSettings() {
     settings->setValue(userDefaultsVideoByEndpointKey, encodeBoolMap(videoEnabledByEndpoint()));
     settings->setValue(userDefaultsAudioBufferByEndpointKey,
                        encodeIntMap(audioBufferMsByEndpoint()));
+    syncAndReport(ref(), *settings);
 }
 
 }  // namespace sonavel

@@ -36,7 +36,16 @@ AdbResult ControllerRef::runADB(const QStringList& arguments) const {
     }
     // waitForFinished keeps reading both pipes while it waits, so a child that writes megabytes
     // to both streams never blocks on a full pipe.
-    process.waitForFinished(-1);
+    const auto limit = config().adbCallLimit;
+    if (!process.waitForFinished(static_cast<int>(limit.count())) &&
+        process.state() != QProcess::NotRunning) {
+        appendLog(QStringLiteral("[ADB] Command did not end within ") +
+                  QString::number(limit.count()) + QStringLiteral(" ms; killing it: ") +
+                  arguments.join(QLatin1Char(' ')));
+        // Killed, it ends as crashed: the caller sees a failed command with what it had written.
+        process.kill();
+        process.waitForFinished(static_cast<int>(limit.count()));
+    }
 
     const int status =
         process.exitStatus() == QProcess::NormalExit ? process.exitCode() : kCrashedStatus;

@@ -59,12 +59,18 @@ inline QList<qint64> childProcesses(const QString& program = QString(),
 // A controller over fake adb and scrcpy in a temporary resources folder. Relay processes outlive
 // the controller by design, so the rig ends every fake scrcpy of its folder before it goes.
 struct RelayRig {
+    // `prepare` may change the environment (its settings file, its limits) before the controller
+    // is made from it.
     explicit RelayRig(const QString& scrcpyScript = kHangingScrcpy,
-                      const QString& adbScript = QString(), double scale = 0.001)
+                      const QString& adbScript = QString(), double scale = 0.001,
+                      const std::function<void(TestEnvironment&)>& prepare = {})
         : env(&resources, scale) {
         resources.installFake(QStringLiteral("adb"), adbScript + kQuietAdb);
         resources.installFake(QStringLiteral("scrcpy"), scrcpyScript);
         resources.writeFile(QStringLiteral("scrcpy-server"), QByteArray("jar"), false);
+        if (prepare) {
+            prepare(env);
+        }
         c = std::make_unique<ZovAdizuZadiRizov>(env.config);
         // The start-up clean-up ends stray scrcpy processes of this folder: let it pass first.
         QVERIFY(waitForLog(QStringLiteral("[Startup] Cleaned existing scrcpy processes")));
