@@ -1,5 +1,7 @@
 // Fuzzes the reading of "adb shell dumpsys battery".
 
+#include <fuzzer/FuzzedDataProvider.h>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -24,5 +26,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int stored = clampBatteryLevel(*dump.level);
         FUZZ_CHECK(stored == *dump.level || (*dump.level > 0) == (stored > 0));
     }
+
+    // A dump in the phone's own layout, with values drawn from the input, reads as written.
+    FuzzedDataProvider input(data, size);
+    const qint64 level = input.ConsumeIntegral<qint64>();
+    const bool powered[3] = {input.ConsumeBool(), input.ConsumeBool(), input.ConsumeBool()};
+    static const char* const statuses[] = {
+        "1", "2", "3", "4", "5", "Charging", "Discharging", "Not charging", "Full"};
+    const int status = input.ConsumeIntegralInRange<int>(0, 8);
+    const auto yes = [](bool b) { return b ? QStringLiteral("true") : QStringLiteral("false"); };
+    const QString written = QStringLiteral(
+                                "Current Battery Service state:\n"
+                                "  AC powered: %1\n  USB powered: %2\n"
+                                "  Wireless powered: %3\n  status: %4\n"
+                                "  health: 2\n  present: true\n  level: %5\n"
+                                "  scale: 100\n")
+                                .arg(yes(powered[0]), yes(powered[1]), yes(powered[2]),
+                                     QLatin1String(statuses[status]), QString::number(level));
+    const BatteryDump back = parseBatteryDump(written);
+    FUZZ_CHECK(back.level == level);
+    FUZZ_CHECK(back.charging ==
+               (powered[0] || powered[1] || powered[2] || status == 1 || status == 5));
     return 0;
 }
