@@ -108,7 +108,8 @@ int main(int argc, char** argv) {
     bench::installPhoneTools(res, all);
     test::TestEnvironment env(&res, 1.0);
     env.config.debuggerProbe = [] { return false; };  // as in normal use: no debugger, no log
-    ZovAdizuZadiRizov controller(env.config);
+    auto owner = std::make_unique<ZovAdizuZadiRizov>(env.config);
+    ZovAdizuZadiRizov& controller = *owner;
     // Start-up (stray-process clean-up, first USB check, watcher) settles before measuring.
     test::waitUntil([] { return false; }, 1000);
     const QString adbPath = res.path(QStringLiteral("adb"));
@@ -157,5 +158,8 @@ int main(int argc, char** argv) {
     std::printf("(medians of %d rounds; ratio = relay / direct sequential tool calls)\n", rounds);
     std::printf("battery queries the relays' start set off, per round: %.0f, %.0f, %.0f\n",
                 batteryPerRound[0], batteryPerRound[1], batteryPerRound[2]);
+    // The watcher ends with the controller, before its folder goes.
+    owner.reset();
+    test::waitUntil([] { return false; }, 500);
     return 0;
 }
