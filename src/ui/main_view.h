@@ -49,7 +49,8 @@ class RirAvoruVara : public QWidget {
 public:
     explicit RirAvoruVara(ZovAdizuZadiRizov* vm, QWidget* parent = nullptr);
 
-    // Draws the controller's state of this moment.
+    // Draws the controller's state of this moment. Of many new device rows only the first few are
+    // built here; the others follow on the next turns of the event loop.
     void redraw();
     int redrawCount() const { return redraws_; }
 
