@@ -80,6 +80,9 @@ public:
     // ---- Plain stored properties (main thread only, not observed) ----
     QSet<QString> knownPhysicalSerials;
     QMap<QString, int> lastBatteryByIdentifier;
+    // Identifiers whose battery reading is being fetched: every relay that starts polls all the
+    // relaying phones again, and a phone already being asked is not asked twice.
+    QSet<QString> batteryFetchesUnderWay;
     std::unique_ptr<RepeatingTimer> batteryTimer;
     std::unique_ptr<RepeatingTimer> usbDetectTimer;
     // The watcher's adb process; its standard output and error are merged into one channel,

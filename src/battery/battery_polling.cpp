@@ -152,15 +152,18 @@ void ZovAdizuZadiRizov::refreshAllBatteryLevels() {
 }
 
 void ZovAdizuZadiRizov::refreshBatteryLevel(const QString& identifier) {
+    Q_ASSERT(isMainThread());
     // An empty identifier would become "adb -s ''", which addresses whichever single device adb
     // has, and file its reading under the empty key.
-    if (identifier.isEmpty()) {
+    if (identifier.isEmpty() || batteryFetchesUnderWay.contains(identifier)) {
         return;
     }
+    batteryFetchesUnderWay.insert(identifier);
     const BatteryFetchLimits limits = fetchLimits(*this);
     runInBackground(QoS::Utility, [identifier, limits](const ControllerRef& r) {
         const BatteryReading reading = fetchBatteryReading(r, identifier, limits);
         r.post([identifier, reading](ZovAdizuZadiRizov& c) {
+            c.batteryFetchesUnderWay.remove(identifier);
             applyBatteryReading(c, identifier, reading);
         });
     });

@@ -42,6 +42,7 @@ private slots:
     void lowReadingSoundsTheAlert();
     void ticksPollTheChosenIdentifiersUntilStopped();
     void nothingToPollRunsNoCommand();
+    void phoneBeingAskedIsNotAskedTwice();
     void usbAndWirelessKeysAreKeptApart();
     void selectedRefreshSetsOnlyTheSelectedLevel();
     void selectedRefreshFallsBackToEndpointAndCache();
@@ -258,6 +259,23 @@ void BatteryPollingTest::nothingToPollRunsNoCommand() {
     QVERIFY(test::waitUntil([&] { return controller_->batteryLevels().contains(kUSBSerial); }));
     QCOMPARE(batteryCalls().size(), 1);
     controller_->scrcpyProcesses.clear();
+}
+
+void BatteryPollingTest::phoneBeingAskedIsNotAskedTwice() {
+    // Each relay that starts polls every relaying phone again; sixteen starting together would
+    // otherwise ask the first phone sixteen times at once.
+    resources_->setScript(QStringLiteral("adb"),
+                          batteryRule(kWireless, QStringLiteral("sleep 300\nout level: 64")));
+    makeController();
+    controller_->refreshBatteryLevel(kWireless);
+    controller_->refreshBatteryLevel(kWireless);
+    QVERIFY(test::waitUntil([&] { return controller_->batteryLevels().contains(kWireless); }));
+    QTest::qWait(50);
+    QCOMPARE(batteryCalls().size(), 1);
+
+    // Once answered, the phone is asked again.
+    controller_->refreshBatteryLevel(kWireless);
+    QVERIFY(test::waitUntil([&] { return batteryCalls().size() == 2; }));
 }
 
 void BatteryPollingTest::usbAndWirelessKeysAreKeptApart() {
