@@ -41,25 +41,6 @@ inline int openFileDescriptors() {
                                 .size());
 }
 
-// Child processes of this test, zombies included.
-inline int childProcesses() {
-    int children = 0;
-    const QString self = QString::number(getpid());
-    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        QFile stat(QStringLiteral("/proc/") + pid + QStringLiteral("/stat"));
-        if (!stat.open(QIODevice::ReadOnly)) {
-            continue;
-        }
-        const QByteArray text = stat.readAll();
-        // "pid (comm) state ppid ...": comm may hold spaces, so read after its closing parenthesis.
-        const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() > 1 && fields[1] == self.toLatin1()) {
-            ++children;
-        }
-    }
-    return children;
-}
-
 inline int liveProcessObjects() {
     return static_cast<int>(QCoreApplication::instance()->findChildren<QProcess*>().size());
 }

@@ -47,9 +47,9 @@ struct Rig {
     // the fake's folder must outlive them.
     ~Rig() {
         controller.reset();
-        waitUntil([] { return childProcesses() == 0; });
+        waitUntil([] { return childProcesses().isEmpty(); });
         QTest::qWait(50);
-        waitUntil([] { return childProcesses() == 0; });
+        waitUntil([] { return childProcesses().isEmpty(); });
     }
     ZovAdizuZadiRizov& c() { return *controller; }
     int adbCalls(const QStringList& arguments) const {
@@ -394,12 +394,12 @@ void DiscoveryFlowsTest::watcherStoppedAtDestruction() {
     QVERIFY(rig->c().trackDevicesProcess);
     rig.reset();
     // The process ends on its own later; its object goes with it and touches no controller.
-    QVERIFY(waitUntil([] { return liveProcessObjects() == 0 && childProcesses() == 0; }));
+    QVERIFY(waitUntil([] { return liveProcessObjects() == 0 && childProcesses().isEmpty(); }));
 }
 
 void DiscoveryFlowsTest::watcherRestartsWithoutLeaking() {
     // A settled baseline: everything the earlier tests started has ended.
-    QVERIFY(waitUntil([] { return childProcesses() == 0 && liveProcessObjects() == 0; }));
+    QVERIFY(waitUntil([] { return childProcesses().isEmpty() && liveProcessObjects() == 0; }));
     const int fds = openFileDescriptors();
     {
         Rig rig(QStringLiteral("when track-devices\nexit 1\n"));
@@ -411,7 +411,8 @@ void DiscoveryFlowsTest::watcherRestartsWithoutLeaking() {
         QVERIFY(liveProcessObjects() <= 2);
     }
     QVERIFY(waitUntil([&] {
-        return childProcesses() == 0 && liveProcessObjects() == 0 && openFileDescriptors() <= fds;
+        return childProcesses().isEmpty() && liveProcessObjects() == 0 &&
+               openFileDescriptors() <= fds;
     }));
 }
 

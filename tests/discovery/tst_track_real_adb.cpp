@@ -1,42 +1,27 @@
-#include <QProcess>
 #include <QTest>
 
 #include "app/controller.h"
 #include "discovery/discovery_test_helpers.h"
+#include "support/real_adb.h"
 #include "support/test_support.h"
 
 using namespace sonavel;
 using namespace sonavel::test;
 using namespace sonavel::test::discovery;
 
-namespace {
-
-// A server port of this test program alone, away from 5037 and the emulator scan range.
-const QByteArray kServerPort = "15471";
-
-void killServer() {
-    QProcess adb;
-    adb.start(QStringLiteral("/usr/bin/adb"), {QStringLiteral("kill-server")});
-    adb.waitForFinished();
-}
-
-}  // namespace
-
 // The watcher against Debian's adb: the stream really is length-prefixed, with the server's own
 // lines in front when it had to start one.
 class TrackRealAdbTest : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() {
-        qputenv("ANDROID_ADB_SERVER_PORT", kServerPort);
-        killServer();
-    }
-    void cleanupTestCase() { killServer(); }
     void emptyTableMeansNothingAttached();
+
+private:
+    PrivateAdbServer server_{"15471"};
 };
 
 void TrackRealAdbTest::emptyTableMeansNothingAttached() {
-    if (!QFile::exists(QStringLiteral("/usr/bin/adb"))) {
+    if (!realAdbInstalled()) {
         QSKIP("Debian's adb is not installed");
     }
     FakeResources resources;

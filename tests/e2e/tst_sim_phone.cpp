@@ -6,22 +6,17 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include "support/real_adb.h"
 #include "support/sim_phone_control.h"
 #include "support/test_support.h"
 #include "tools/adb_commands.h"
 
 using namespace sonavel;
+using namespace sonavel::test;
 using sonavel::test::SimPhone;
 using sonavel::test::SimPhoneConfig;
 
 namespace {
-
-const QString kAdb = QStringLiteral("/usr/bin/adb");
-// This program's own adb server, away from the user's (5037) and from other test programs.
-const QString kServerPort = QStringLiteral("15731");
-// The real tool's own time is what it is: deadlines are generous and never asserted on.
-constexpr int kAdbLimitMs = 60000;
-constexpr int kStateLimitMs = 60000;
 
 // The Wi-Fi address probes the application sends, one shell argument each.
 const QString kProbeWlan0 =
@@ -30,67 +25,13 @@ const QString kProbeWifi0 =
     QStringLiteral("ip -f inet addr show wifi0 | grep 'inet ' | awk '{print $2}' | cut -d/ -f1");
 const QString kProbeRoute = QStringLiteral("ip route get 1 | awk '{print $7; exit}'");
 
-struct AdbRun {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-QProcessEnvironment adbEnvironment() {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("ANDROID_ADB_SERVER_PORT"), kServerPort);
-    return environment;
-}
-
-AdbRun runAdb(const QStringList& arguments) {
-    QProcess process;
-    process.setProcessEnvironment(adbEnvironment());
-    process.start(kAdb, arguments);
-    process.closeWriteChannel();
-    AdbRun run;
-    if (!process.waitForFinished(kAdbLimitMs)) {
-        process.kill();
-        process.waitForFinished();
-        run.err = QStringLiteral("adb did not finish: ") + arguments.join(QLatin1Char(' '));
-        return run;
-    }
-    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.out = QString::fromUtf8(process.readAllStandardOutput());
-    run.err = QString::fromUtf8(process.readAllStandardError());
-    return run;
-}
-
-// The "devices -l" line of the endpoint, or empty when it is not listed.
-QString listingLine(const QString& endpoint) {
-    const QStringList lines = runAdb(adb::devicesLong()).out.split(QLatin1Char('\n'));
-    for (const QString& line : lines) {
-        if (line.startsWith(endpoint + QLatin1Char(' ')) ||
-            line.startsWith(endpoint + QLatin1Char('\t'))) {
-            return line;
-        }
-    }
-    return {};
-}
-
-bool waitForListing(const QString& endpoint, const QString& state) {
-    return test::waitUntil(
-        [&] {
-            const QString line = listingLine(endpoint);
-            return state.isEmpty()
-                       ? line.isEmpty()
-                       : line.section(QRegularExpression(QStringLiteral("\\s+")), 1, 1) == state;
-        },
-        kStateLimitMs);
-}
-
 // A running "adb track-devices", cut into its tables: four hexadecimal digits of length, then
 // that many bytes of "serial\tstate\n" lines.
 class TrackStream {
 public:
     TrackStream() {
-        process_.setProcessEnvironment(adbEnvironment());
         QObject::connect(&process_, &QProcess::readyReadStandardOutput, [this] { read(); });
-        process_.start(kAdb, adb::trackDevices());
+        process_.start(kRealAdb, adb::trackDevices());
         process_.closeWriteChannel();
     }
     ~TrackStream() {
@@ -110,7 +51,7 @@ public:
                 }
                 return false;
             },
-            kStateLimitMs);
+            kRealAdbLimitMs);
     }
 
 private:
@@ -145,32 +86,28 @@ class SimPhoneTest : public QObject {
 private slots:
     void initTestCase();
     void cleanup();
-    void cleanupTestCase();
     void connectedPhoneIsListedAndAnswersShellCommands();
     void batteryFollowsTheTest();
     void phoneGoesAwayAndComesBack();
     void oldPhoneWithoutShellV2();
+
+private:
+    PrivateAdbServer server_{"15731"};
 };
 
 void SimPhoneTest::initTestCase() {
-    if (!QFileInfo(kAdb).isExecutable()) {
+    if (!realAdbInstalled()) {
         QSKIP("Debian's adb (/usr/bin/adb) is not installed");
     }
     if (test::simPhoneBinary().isEmpty()) {
         QSKIP("the sim_phone program is unknown: set SONAVEL_SIM_PHONE to its path");
     }
-    runAdb({QStringLiteral("kill-server")});
-    const AdbRun started = runAdb(adb::startServer());
-    QVERIFY2(started.status == 0, qPrintable(started.err));
+    QVERIFY(server_.start());
 }
 
 void SimPhoneTest::cleanup() {
     // No phone of one test may linger in the server's list of the next.
-    runAdb({QStringLiteral("disconnect")});
-}
-
-void SimPhoneTest::cleanupTestCase() {
-    runAdb({QStringLiteral("kill-server")});
+    runRealAdb({QStringLiteral("disconnect")});
 }
 
 void SimPhoneTest::connectedPhoneIsListedAndAnswersShellCommands() {
@@ -185,15 +122,16 @@ void SimPhoneTest::connectedPhoneIsListedAndAnswersShellCommands() {
     QVERIFY2(phone.start(&error), qPrintable(error));
     const QString endpoint = phone.endpoint();
 
-    const AdbRun connected = runAdb(adb::connect(endpoint));
+    const RealAdbRun connected = runRealAdb(adb::connect(endpoint));
     QCOMPARE(connected.status, 0);
     QCOMPARE(connected.out.trimmed(), QStringLiteral("connected to ") + endpoint);
-    QVERIFY(waitForListing(endpoint, QStringLiteral("device")));
+    QVERIFY(waitForRealAdbListing(endpoint, QStringLiteral("device")));
     const QRegularExpression row(
         QStringLiteral("^%1\\s+device product:sunfish_eea model:Pixel_4a device:sunfish "
                        "transport_id:\\d+$")
             .arg(QRegularExpression::escape(endpoint)));
-    QVERIFY2(row.match(listingLine(endpoint)).hasMatch(), qPrintable(listingLine(endpoint)));
+    QVERIFY2(row.match(realAdbListingLine(endpoint)).hasMatch(),
+             qPrintable(realAdbListingLine(endpoint)));
 
     const QList<std::pair<QString, QString>> properties = {
         {QStringLiteral("ro.product.model"), QStringLiteral("Pixel 4a\n")},
@@ -201,33 +139,33 @@ void SimPhoneTest::connectedPhoneIsListedAndAnswersShellCommands() {
         {QStringLiteral("ro.serialno"), QStringLiteral("0A1B2C3D4E\n")},
     };
     for (const auto& [property, expected] : properties) {
-        const AdbRun answer = runAdb(adb::getprop(endpoint, property));
+        const RealAdbRun answer = runRealAdb(adb::getprop(endpoint, property));
         QCOMPARE(answer.status, 0);
         QCOMPARE(answer.out, expected);
     }
 
     for (const QString& probe : {kProbeWlan0, kProbeRoute}) {
-        const AdbRun answer = runAdb(adb::shell(endpoint, probe));
+        const RealAdbRun answer = runRealAdb(adb::shell(endpoint, probe));
         QCOMPARE(answer.status, 0);
         QCOMPARE(answer.out, QStringLiteral("10.20.30.40\n"));
     }
     // The phone's Wi-Fi is wlan0: the wifi0 probe finds nothing, as on a real phone.
-    const AdbRun wifi0 = runAdb(adb::shell(endpoint, kProbeWifi0));
+    const RealAdbRun wifi0 = runRealAdb(adb::shell(endpoint, kProbeWifi0));
     QCOMPARE(wifi0.status, 0);
     QCOMPARE(wifi0.out, QString());
     QVERIFY(wifi0.err.contains(QStringLiteral("wifi0")));
 
     // shell_v2 carries stderr apart and the exit status through adb.
-    const AdbRun unknown = runAdb(adb::shell(endpoint, QStringLiteral("pm list packages")));
+    const RealAdbRun unknown = runRealAdb(adb::shell(endpoint, QStringLiteral("pm list packages")));
     QCOMPARE(unknown.status, 1);
     QCOMPARE(unknown.out, QString());
     QVERIFY2(unknown.err.contains(QStringLiteral("pm list packages")), qPrintable(unknown.err));
 
-    const AdbRun tcpip = runAdb(adb::tcpip(endpoint));
+    const RealAdbRun tcpip = runRealAdb(adb::tcpip(endpoint));
     QCOMPARE(tcpip.status, 0);
     QCOMPARE(tcpip.out, QStringLiteral("restarting in TCP mode port: 5555\n"));
     // The phone is still there for more.
-    QCOMPARE(runAdb(adb::getprop(endpoint, QStringLiteral("ro.product.model"))).out,
+    QCOMPARE(runRealAdb(adb::getprop(endpoint, QStringLiteral("ro.product.model"))).out,
              QStringLiteral("Pixel 4a\n"));
 }
 
@@ -239,8 +177,8 @@ void SimPhoneTest::batteryFollowsTheTest() {
     QString error;
     QVERIFY2(phone.start(&error), qPrintable(error));
     const QString endpoint = phone.endpoint();
-    QCOMPARE(runAdb(adb::connect(endpoint)).status, 0);
-    QVERIFY(waitForListing(endpoint, QStringLiteral("device")));
+    QCOMPARE(runRealAdb(adb::connect(endpoint)).status, 0);
+    QVERIFY(waitForRealAdbListing(endpoint, QStringLiteral("device")));
 
     struct Reading {
         int level;
@@ -264,7 +202,7 @@ void SimPhoneTest::batteryFollowsTheTest() {
             QVERIFY(phone.setBattery(reading.level, reading.charging));
         }
         first = false;
-        const AdbRun dump = runAdb(adb::dumpsysBattery(endpoint));
+        const RealAdbRun dump = runRealAdb(adb::dumpsysBattery(endpoint));
         QCOMPARE(dump.status, 0);
         const QStringList lines = dump.out.split(QLatin1Char('\n'));
         QCOMPARE(lines.first(), QStringLiteral("Current Battery Service state:"));
@@ -288,21 +226,21 @@ void SimPhoneTest::phoneGoesAwayAndComesBack() {
 
     for (int round = 1; round <= 2; ++round) {
         const qsizetype seen = track.tables().size();
-        const AdbRun connected = runAdb(adb::connect(endpoint));
+        const RealAdbRun connected = runRealAdb(adb::connect(endpoint));
         QCOMPARE(connected.out.trimmed(), QStringLiteral("connected to ") + endpoint);
-        QVERIFY(waitForListing(endpoint, QStringLiteral("device")));
+        QVERIFY(waitForRealAdbListing(endpoint, QStringLiteral("device")));
         QVERIFY2(track.waitForTable(seen, online),
                  qPrintable(track.tables().join(QLatin1Char('|'))));
-        QCOMPARE(runAdb(adb::getprop(endpoint, QStringLiteral("ro.product.model"))).out,
+        QCOMPARE(runRealAdb(adb::getprop(endpoint, QStringLiteral("ro.product.model"))).out,
                  QStringLiteral("Sim Phone\n"));
 
         // Gone without a goodbye: the server keeps it, offline, until told to let go.
         phone.stop();
-        QVERIFY(waitForListing(endpoint, QStringLiteral("offline")));
+        QVERIFY(waitForRealAdbListing(endpoint, QStringLiteral("offline")));
         const qsizetype beforeDisconnect = track.tables().size();
-        QCOMPARE(runAdb({QStringLiteral("disconnect"), endpoint}).out.trimmed(),
+        QCOMPARE(runRealAdb({QStringLiteral("disconnect"), endpoint}).out.trimmed(),
                  QStringLiteral("disconnected ") + endpoint);
-        QVERIFY(waitForListing(endpoint, QString()));
+        QVERIFY(waitForRealAdbListing(endpoint, QString()));
         QVERIFY2(track.waitForTable(beforeDisconnect, absent),
                  qPrintable(track.tables().join(QLatin1Char('|'))));
 
@@ -323,20 +261,20 @@ void SimPhoneTest::oldPhoneWithoutShellV2() {
     QString error;
     QVERIFY2(phone.start(&error), qPrintable(error));
     const QString endpoint = phone.endpoint();
-    QCOMPARE(runAdb(adb::connect(endpoint)).status, 0);
-    QVERIFY(waitForListing(endpoint, QStringLiteral("device")));
+    QCOMPARE(runRealAdb(adb::connect(endpoint)).status, 0);
+    QVERIFY(waitForRealAdbListing(endpoint, QStringLiteral("device")));
 
     // Its shell runs on a pty: lines end in "\r\n", stderr is merged, and adb exits 0 regardless.
-    QCOMPARE(runAdb(adb::getprop(endpoint, QStringLiteral("ro.product.model"))).out,
+    QCOMPARE(runRealAdb(adb::getprop(endpoint, QStringLiteral("ro.product.model"))).out,
              QStringLiteral("Galaxy S5\r\n"));
-    const AdbRun wlan0 = runAdb(adb::shell(endpoint, kProbeWlan0));
+    const RealAdbRun wlan0 = runRealAdb(adb::shell(endpoint, kProbeWlan0));
     QCOMPARE(wlan0.status, 0);
     QCOMPARE(wlan0.out, QStringLiteral("Device \"wlan0\" does not exist.\r\n"));
-    QCOMPARE(runAdb(adb::shell(endpoint, kProbeWifi0)).out, QStringLiteral("192.168.0.77\r\n"));
-    const AdbRun unknown = runAdb(adb::shell(endpoint, QStringLiteral("pm list packages")));
+    QCOMPARE(runRealAdb(adb::shell(endpoint, kProbeWifi0)).out, QStringLiteral("192.168.0.77\r\n"));
+    const RealAdbRun unknown = runRealAdb(adb::shell(endpoint, QStringLiteral("pm list packages")));
     QCOMPARE(unknown.status, 0);
     QVERIFY2(unknown.out.contains(QStringLiteral("pm list packages")), qPrintable(unknown.out));
-    const AdbRun dump = runAdb(adb::dumpsysBattery(endpoint));
+    const RealAdbRun dump = runRealAdb(adb::dumpsysBattery(endpoint));
     QVERIFY(dump.out.contains(QStringLiteral("\r\n  level: 80\r\n")));
 }
 

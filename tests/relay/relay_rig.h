@@ -1,7 +1,5 @@
 #pragma once
 
-#include <unistd.h>
-
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -25,36 +23,6 @@ inline const QString kQuietAdb = QStringLiteral(
     "when version\nout Android Debug Bridge version 1.0.41\n");
 
 inline const QString kHangingScrcpy = QStringLiteral("when .*\nhang\n");
-
-// The process ids of this program's children; with a program path, only those running it.
-// Children whose arguments include `except` are left out.
-inline QList<qint64> childProcesses(const QString& program = QString(),
-                                    const QByteArray& except = QByteArray()) {
-    QList<qint64> children;
-    const QByteArray self = QByteArray::number(static_cast<qint64>(::getpid()));
-    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool isPid = false;
-        const qint64 pid = entry.toLongLong(&isPid);
-        QFile stat(QStringLiteral("/proc/") + entry + QStringLiteral("/stat"));
-        if (!isPid || !stat.open(QIODevice::ReadOnly)) {
-            continue;
-        }
-        // "pid (name) state ppid ...": the name may hold spaces, so read after its last ')'.
-        const QByteArray data = stat.readAll();
-        const QList<QByteArray> fields = data.mid(data.lastIndexOf(')') + 2).split(' ');
-        if (fields.value(1) != self) {
-            continue;
-        }
-        QFile cmdline(QStringLiteral("/proc/") + entry + QStringLiteral("/cmdline"));
-        const QList<QByteArray> arguments =
-            cmdline.open(QIODevice::ReadOnly) ? cmdline.readAll().split('\0') : QList<QByteArray>();
-        if ((program.isEmpty() || QString::fromUtf8(arguments.value(0)) == program) &&
-            (except.isEmpty() || !arguments.contains(except))) {
-            children << pid;
-        }
-    }
-    return children;
-}
 
 // A controller over fake adb and scrcpy in a temporary resources folder. Relay processes outlive
 // the controller by design, so the rig ends every fake scrcpy of its folder before it goes.

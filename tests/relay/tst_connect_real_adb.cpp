@@ -1,11 +1,9 @@
-#include <QFile>
 #include <QTcpServer>
 #include <QTest>
-#include <atomic>
 
 #include "app/controller.h"
-#include "platform/dispatch.h"
 #include "relay/connect_result.h"
+#include "support/real_adb.h"
 #include "support/test_support.h"
 
 using namespace sonavel;
@@ -16,44 +14,25 @@ class ConnectRealAdbTest : public QObject {
     Q_OBJECT
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void refusedConnectIsAFailure();
 
 private:
-    AdbResult run(const QStringList& args);
+    AdbResult run(const QStringList& args) { return runThroughController(*controller_, args); }
+    PrivateAdbServer server_{"15331"};
     FakeResources res_;
     std::unique_ptr<TestEnvironment> env_;
     std::unique_ptr<ZovAdizuZadiRizov> controller_;
 };
 
 void ConnectRealAdbTest::initTestCase() {
-    if (!QFile::exists("/usr/bin/adb")) {
+    if (!realAdbInstalled()) {
         QSKIP("Debian's adb is not installed");
     }
-    qputenv("ANDROID_ADB_SERVER_PORT", "15331");
     res_.installRealAdb();
     res_.installFake("scrcpy", "when .*\nhang\n");
     res_.writeFile("scrcpy-server", "jar", false);
     env_ = std::make_unique<TestEnvironment>(&res_);
     controller_ = std::make_unique<ZovAdizuZadiRizov>(env_->config);
-}
-
-void ConnectRealAdbTest::cleanupTestCase() {
-    if (controller_) {
-        run({"kill-server"});
-        controller_.reset();
-    }
-}
-
-AdbResult ConnectRealAdbTest::run(const QStringList& args) {
-    std::atomic<bool> done{false};
-    AdbResult result;
-    dispatchAsync(QoS::UserInitiated, [&, ref = controller_->ref()] {
-        result = ref.runADB(args);
-        done = true;
-    });
-    waitUntil([&] { return done.load(); }, 60000);
-    return result;
 }
 
 void ConnectRealAdbTest::refusedConnectIsAFailure() {
@@ -63,10 +42,8 @@ void ConnectRealAdbTest::refusedConnectIsAFailure() {
     const QString endpoint = "127.0.0.1:" + QString::number(probe.serverPort());
     probe.close();
 
-    // The server first, so that its start-up notes do not stand in for the connect's answer. The
-    // controller's own discovery starts it at the same moment, and a client that loses that race
-    // can fail: try again.
-    QVERIFY(waitUntil([&] { return run({"start-server"}).status == 0; }, 30000));
+    // The server first, so that its start-up notes do not stand in for the connect's answer.
+    QVERIFY(server_.start());
     const AdbResult result = run({"connect", endpoint});
     QVERIFY2(result.output.contains("failed to connect"), qPrintable(result.output));
     if (result.status == 0) {

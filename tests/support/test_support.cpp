@@ -1,5 +1,7 @@
 #include "support/test_support.h"
 
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -124,9 +126,39 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
             return false;
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        // As QTest::qWait does: processEvents alone leaves objects whose deleteLater was called
+        // outside an event loop (say, in a destructor that waited for a process) undeleted.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QThread::msleep(1);
     }
     return true;
+}
+
+QList<qint64> childProcesses(const QString& program, const QByteArray& except) {
+    QList<qint64> children;
+    const QByteArray self = QByteArray::number(static_cast<qint64>(::getpid()));
+    for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool isPid = false;
+        const qint64 pid = entry.toLongLong(&isPid);
+        QFile stat(QStringLiteral("/proc/") + entry + QStringLiteral("/stat"));
+        if (!isPid || !stat.open(QIODevice::ReadOnly)) {
+            continue;
+        }
+        // "pid (name) state ppid ...": the name may hold spaces, so read after its last ')'.
+        const QByteArray data = stat.readAll();
+        const QList<QByteArray> fields = data.mid(data.lastIndexOf(')') + 2).split(' ');
+        if (fields.value(1) != self) {
+            continue;
+        }
+        QFile cmdline(QStringLiteral("/proc/") + entry + QStringLiteral("/cmdline"));
+        const QList<QByteArray> arguments =
+            cmdline.open(QIODevice::ReadOnly) ? cmdline.readAll().split('\0') : QList<QByteArray>();
+        if ((program.isEmpty() || QString::fromUtf8(arguments.value(0)) == program) &&
+            (except.isEmpty() || !arguments.contains(except))) {
+            children << pid;
+        }
+    }
+    return children;
 }
 
 QStringList logMessages(const QStringList& entries) {

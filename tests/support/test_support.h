@@ -67,6 +67,11 @@ inline constexpr int kWaitMs = 20000;
 // Waits, spinning the event loop, until the condition holds or the (real-time) limit passes.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = kWaitMs);
 
+// The process ids of this program's children, zombies included; with a program path, only those
+// running it. Children whose arguments include `except` are left out.
+QList<qint64> childProcesses(const QString& program = QString(),
+                             const QByteArray& except = QByteArray());
+
 // The messages of the log entries, without their "[timestamp] " prefix.
 QStringList logMessages(const QStringList& entries);
 

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include "tools/adb_result.h"
+
+namespace sonavel {
+class ZovAdizuZadiRizov;
+}
+
+// Debian's real adb for the tests that let the real tool judge, always on a server port of one
+// test program alone, so that a developer's own server (5037) and the other test programs' ones
+// are never touched.
+namespace sonavel::test {
+
+inline const QString kRealAdb = QStringLiteral("/usr/bin/adb");
+
+// The real tool's own time is what it is: limits are generous, and no test asserts on them.
+inline constexpr int kRealAdbLimitMs = 60000;
+
+bool realAdbInstalled();
+
+// One run of the real adb: its exit status (-1 when it did not finish) and its two streams.
+struct RealAdbRun {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+// Owns the test program's private adb server. Construction points this process, and so every adb
+// the code under test starts, at the port, and ends a server left there by an earlier run; the
+// destructor kills the server, also after a failed test, so no adb server outlives the program.
+// Make it a member declared before anything that runs adb, so that it goes last. Main thread.
+class PrivateAdbServer {
+public:
+    explicit PrivateAdbServer(const QByteArray& port);
+    ~PrivateAdbServer();
+    PrivateAdbServer(const PrivateAdbServer&) = delete;
+    PrivateAdbServer& operator=(const PrivateAdbServer&) = delete;
+
+    // Starts the server. A cold server on a loaded machine can miss its first handshake ("cannot
+    // connect to daemon"), and a controller's own discovery may be starting it at the same moment:
+    // it tries again within the limit.
+    bool start() const;
+    void kill() const;
+};
+
+// Runs the real adb directly, with this process's environment (so on the private port).
+RealAdbRun runRealAdb(const QStringList& arguments);
+
+// The endpoint's line in "adb devices -l", or empty when it is not listed.
+QString realAdbListingLine(const QString& endpoint);
+
+// Waits until "adb devices -l" lists the endpoint in that state ("device", "offline"), or, with an
+// empty state, no longer lists it.
+bool waitForRealAdbListing(const QString& endpoint, const QString& state);
+
+// Runs adb through the controller's own runner on a worker, as the application does, spinning the
+// event loop meanwhile (the runner hops to the main thread).
+AdbResult runThroughController(const ZovAdizuZadiRizov& controller, const QStringList& arguments);
+
+}  // namespace sonavel::test
