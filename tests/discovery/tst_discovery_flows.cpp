@@ -78,7 +78,6 @@ private slots:
     void usbCheckWarnsThenReportsUnplug();
     void phoneAllowedAfterPromptSeenByCheck();
     void phoneAllowedAfterPromptSeenByWatcher();
-    void watcherDecodesRealFrames();
     void watcherSwitchesToAnotherPhone();
     void watcherWithoutAdbOrUnlaunchable();
     void watcherStoppedAtDestruction();
@@ -303,29 +302,6 @@ void DiscoveryFlowsTest::phoneAllowedAfterPromptSeenByWatcher() {
     settle();
     QCOMPARE(countLogged(c, kRefreshStarted), refreshesBefore);
     QCOMPARE(countLogged(c, kDetected), 1);
-}
-
-void DiscoveryFlowsTest::watcherDecodesRealFrames() {
-    // The bytes of Debian's adb on a fresh server port, with a wireless phone coming online.
-    Rig rig(
-        QStringLiteral("when track-devices\n"
-                       "outraw * daemon not running; starting now at tcp:5037\\n"
-                       "* daemon started successfully\\n0000\nsleep 20\n"
-                       "outraw 0017127.0.0.1:5601\\toffline\\n\nsleep 20\n"
-                       "outraw 0016127.0.0.1:5601\\tdevice\\n\nhang\n"));
-    auto& c = rig.c();
-    QVERIFY(waitUntil([&] { return c.wirelessConnected(); }));
-    QVERIFY(
-        waitLogged(c, QStringLiteral("[TrackDevices] Derived states -> USB:false Wireless:true")));
-    const QStringList log = logMessages(c.logs());
-    QVERIFY(log.contains(QStringLiteral("[TrackDevices] watcher started")));
-    QVERIFY(log.contains(QStringLiteral("[TrackDevices] Snapshot lines:\n")));
-    QVERIFY(
-        log.contains(QStringLiteral("[TrackDevices] Snapshot lines:\n127.0.0.1:5601\toffline")));
-    QVERIFY(
-        log.contains(QStringLiteral("[TrackDevices] Derived states -> USB:false Wireless:false")));
-    QVERIFY(log.contains(QStringLiteral("[TrackDevices] Wireless state updated -> true")));
-    QVERIFY(!log.join(QLatin1Char('\n')).contains(QStringLiteral("Snapshot lines:\n* daemon")));
 }
 
 void DiscoveryFlowsTest::watcherSwitchesToAnotherPhone() {
