@@ -99,8 +99,10 @@ AdbResult runThroughController(const ZovAdizuZadiRizov& controller, const QStrin
         outcome->result = ref.runADB(arguments);
         outcome->done = true;
     });
-    if (!waitUntil([&] { return outcome->done.load(); }, kRealAdbLimitMs)) {
-        return {};
+    // The worker's adb call ends by itself (the controller kills a hung one), so this bound only
+    // turns a stuck runner into a failing comparison instead of a hung test.
+    if (!waitUntil([&] { return outcome->done.load(); }, kRealAdbLimitMs * 3)) {
+        return {kNoAnswerStatus, QStringLiteral("no answer from the worker in time")};
     }
     return outcome->result;
 }

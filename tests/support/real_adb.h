@@ -58,7 +58,9 @@ QString realAdbListingLine(const QString& endpoint);
 bool waitForRealAdbListing(const QString& endpoint, const QString& state);
 
 // Runs adb through the controller's own runner on a worker, as the application does, spinning the
-// event loop meanwhile (the runner hops to the main thread).
+// event loop meanwhile (the runner hops to the main thread). A runner that never answers gives
+// kNoAnswerStatus, which no process exit can give.
+inline constexpr int kNoAnswerStatus = -1000;
 AdbResult runThroughController(const ZovAdizuZadiRizov& controller, const QStringList& arguments);
 
 }  // namespace sonavel::test

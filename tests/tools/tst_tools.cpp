@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "app/controller.h"
+#include "support/real_adb.h"
 #include "support/test_support.h"
 
 using namespace sonavel;
@@ -15,16 +16,9 @@ QStringList messagesSince(const ZovAdizuZadiRizov& c, qsizetype from) {
     return logMessages(c.logs().mid(from));
 }
 
-// Runs adb on a worker, as every caller does, and waits for the result on the main thread so that
-// the log entries it queued are in `logs` afterwards.
+// Runs adb as every caller does and lets the log entries it queued reach `logs`.
 AdbResult runOnWorker(ZovAdizuZadiRizov& c, const QStringList& args) {
-    std::atomic<bool> done{false};
-    AdbResult result;
-    dispatchAsync(QoS::UserInitiated, [&, ref = c.ref()] {
-        result = ref.runADB(args);
-        done = true;
-    });
-    waitUntil([&] { return done.load(); }, 30000);
+    const AdbResult result = runThroughController(c, args);
     drainMainQueue();
     return result;
 }
@@ -184,16 +178,16 @@ void ToolsTest::invalidUtf8StreamCountsAsEmpty() {
 }
 
 void ToolsTest::largeOutputOnBothStreamsIsDrained() {
-    // 10 MB on each stream: far beyond a pipe's buffer, so a runner that read one stream after
-    // the other would deadlock with the child.
+    // 1 MB on each stream: sixteen times a pipe's buffer, so a runner that read one stream after
+    // the other would deadlock with the child; small enough for a slow sanitizer build.
     FakeResources res;
-    res.installFake("adb", "when .*\nflood 10000000\nexit 0\n");
+    res.installFake("adb", "when .*\nflood 1000000\nexit 0\n");
     TestEnvironment env(&res);
-    env.config.debuggerProbe = [] { return false; };  // keep 20 MB out of the log
+    env.config.debuggerProbe = [] { return false; };  // keep 2 MB out of the log
     ZovAdizuZadiRizov c(env.config);
     const AdbResult result = runOnWorker(c, {"shell", "dumpsys"});
     QCOMPARE(result.status, 0);
-    const qsizetype perStream = 10000000 / 80 * 80;
+    const qsizetype perStream = 1000000 / 80 * 80;
     QCOMPARE(result.output.size(), perStream * 2 + 1);
 }
 
