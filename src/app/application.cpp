@@ -20,6 +20,7 @@ namespace {
 int signalPipe[2] = {-1, -1};
 struct sigaction previousTerm;
 struct sigaction previousInt;
+struct sigaction previousHup;
 
 void onQuitSignal(int signal) {
     const char byte = static_cast<char>(signal);
@@ -49,6 +50,7 @@ QuitOnSignals::QuitOnSignals(std::function<void()> action, QObject* parent)
     handler.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &handler, &previousTerm);
     ::sigaction(SIGINT, &handler, &previousInt);
+    ::sigaction(SIGHUP, &handler, &previousHup);
 #endif
 }
 
@@ -59,6 +61,7 @@ QuitOnSignals::~QuitOnSignals() {
     }
     ::sigaction(SIGTERM, &previousTerm, nullptr);
     ::sigaction(SIGINT, &previousInt, nullptr);
+    ::sigaction(SIGHUP, &previousHup, nullptr);
     notifier_.reset();
     ::close(signalPipe[0]);
     ::close(signalPipe[1]);

@@ -31,7 +31,7 @@ private slots:
     void menuCommandsOpenTheTextResources();
     void quittingEndsOurRelaysOnly();
     void failedCleanupAtQuitGoesToTheSystemLog();
-    void termAndIntSignalsQuitNormally();
+    void quitSignalsQuitNormally();
     void programQuitsCleanlyOnSigterm();
 };
 
@@ -112,7 +112,7 @@ void ShellTest::failedCleanupAtQuitGoesToTheSystemLog() {
     delegate.applicationWillTerminate();
 }
 
-void ShellTest::termAndIntSignalsQuitNormally() {
+void ShellTest::quitSignalsQuitNormally() {
     int quits = 0;
     struct sigaction before = {};
     ::sigaction(SIGTERM, nullptr, &before);
@@ -122,6 +122,8 @@ void ShellTest::termAndIntSignalsQuitNormally() {
         QTRY_COMPARE(quits, 1);
         ::raise(SIGINT);
         QTRY_COMPARE(quits, 2);
+        ::raise(SIGHUP);  // the terminal that started it was closed
+        QTRY_COMPARE(quits, 3);
     }
     // Gone: the previous handlers are back.
     struct sigaction current = {};
