@@ -81,7 +81,11 @@ void QuitOnSignals::readSignal() {
 }
 
 RizIridiRoz::RizIridiRoz(int& argc, char** argv) : QApplication(argc, argv) {
+    // On macOS the settings domain is made from the organisation domain and the application
+    // name: "org.sonavel.Sonavel", the bundle identifier, whose domain the system's own keys
+    // are read from. Elsewhere the settings path follows the organisation name.
     setOrganizationName(QStringLiteral("Sonavel"));
+    setOrganizationDomain(QStringLiteral("sonavel.org"));
     setApplicationName(QStringLiteral("Sonavel"));
     const ControllerConfig config = ControllerConfig::standard();
     appDelegate_ = new AppDelegate(config.pkillPath, config.resourcesDir, this);

@@ -13,6 +13,16 @@ int main(int argc, char** argv) {
     sonavel::RootView window;
     QObject::connect(&instance, &sonavel::SingleInstance::activationRequested, &window,
                      &sonavel::RootView::bringBack);
+    // On macOS a click on the Dock icon makes the application active, also when it already was;
+    // a window that was closed (the application keeps running there) or minimised comes back.
+    // Elsewhere an application without a visible window is not made active.
+    QObject::connect(
+        &app, &QGuiApplication::applicationStateChanged, &window,
+        [&window](Qt::ApplicationState state) {
+            if (state == Qt::ApplicationActive && (!window.isVisible() || window.isMinimized())) {
+                window.bringBack();
+            }
+        });
     window.show();
     return app.exec();
 }
