@@ -20,6 +20,7 @@ namespace {
 int signalPipe[2] = {-1, -1};
 struct sigaction previousTerm;
 struct sigaction previousInt;
+struct sigaction previousHup;
 
 void onQuitSignal(int signal) {
     const char byte = static_cast<char>(signal);
@@ -49,6 +50,7 @@ QuitOnSignals::QuitOnSignals(std::function<void()> action, QObject* parent)
     handler.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &handler, &previousTerm);
     ::sigaction(SIGINT, &handler, &previousInt);
+    ::sigaction(SIGHUP, &handler, &previousHup);
 #endif
 }
 
@@ -59,6 +61,7 @@ QuitOnSignals::~QuitOnSignals() {
     }
     ::sigaction(SIGTERM, &previousTerm, nullptr);
     ::sigaction(SIGINT, &previousInt, nullptr);
+    ::sigaction(SIGHUP, &previousHup, nullptr);
     notifier_.reset();
     ::close(signalPipe[0]);
     ::close(signalPipe[1]);
@@ -78,7 +81,11 @@ void QuitOnSignals::readSignal() {
 }
 
 RizIridiRoz::RizIridiRoz(int& argc, char** argv) : QApplication(argc, argv) {
+    // On macOS the settings domain is made from the organisation domain and the application
+    // name: "org.sonavel.Sonavel", the bundle identifier, whose domain the system's own keys
+    // are read from. Elsewhere the settings path follows the organisation name.
     setOrganizationName(QStringLiteral("Sonavel"));
+    setOrganizationDomain(QStringLiteral("sonavel.org"));
     setApplicationName(QStringLiteral("Sonavel"));
     const ControllerConfig config = ControllerConfig::standard();
     appDelegate_ = new AppDelegate(config.pkillPath, config.resourcesDir, this);

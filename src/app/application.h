@@ -9,10 +9,11 @@ namespace sonavel {
 
 class AppDelegate;
 
-// Turns SIGTERM and SIGINT (a session ending, a service manager, Ctrl-C in a terminal) into a
-// call of `action` on the main thread, so that quitting runs the normal clean-up instead of the
-// process dying on the spot. The signal handler only writes one byte to a pipe; the action runs
-// from the event loop. One instance at a time; the previous handlers come back when it goes.
+// Turns SIGTERM, SIGINT and SIGHUP (a session ending, a service manager, Ctrl-C in a terminal,
+// the terminal it was started from being closed) into a call of `action` on the main thread, so
+// that quitting runs the normal clean-up instead of the process dying on the spot. The signal
+// handler only writes one byte to a pipe; the action runs from the event loop. One instance at a
+// time; the previous handlers come back when it goes.
 class QuitOnSignals : public QObject {
     Q_OBJECT
 public:

@@ -39,24 +39,24 @@ ZovAdizuZadiRizov::ZovAdizuZadiRizov(ControllerConfig config, QObject* parent)
     Q_ASSERT(isMainThread());
     env_->controller = this;
 
-    // 1. Initial values; the setup flag as stored.
+    // The setup flag as stored.
     setupCompleted.set(storedBool(env_->config, QStringLiteral("setupCompleted")));
-    // 2. Stray relay processes of an earlier run are ended in the background.
+    // Stray relay processes of an earlier run are ended in the background.
     cleanupScrcpyOnStartup();
-    // 3-5. Stored settings.
+    // The stored endpoint, audio buffer and per-endpoint choices, before discovery starts.
     loadEndpoint();
     loadAudioBuffer();
     loadPerEndpointSettings();
-    // 6. The first-run flag is settled: from here on it is always true.
+    // The first-run flag is settled: from here on it is always true.
     setupCompleted.set(storedBool(env_->config, userDefaultsSetupCompletedKey));
     if (!setupCompleted()) {
         env_->config.openSettings()->setValue(userDefaultsSetupCompletedKey, true);
         setupCompleted.set(true);
     }
-    // 7-8. The USB presence check (one at once) and the live device watcher.
+    // Discovery: the USB presence check (one at once) and the live device watcher.
     startUSBDetection();
     startTrackDevicesWatcher();
-    // 9. Serials of USB rows already listed count as known.
+    // Serials of USB rows already listed count as known, not as a first sighting.
     for (const DiscoveredDevice& row : discoveredDevices()) {
         if (row.transport == kTransportUSB) {
             knownPhysicalSerials.insert(row.serial);

@@ -49,6 +49,13 @@ RootView::~RootView() {
     delete takeCentralWidget();
 }
 
+void RootView::bringBack() {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+}
+
 void RootView::retitleMenu() {
     about_->setText(controller_->text(TextKey::aboutMenuTitle));
     licenses_->setText(controller_->text(TextKey::openSourceLicensesMenuTitle));

@@ -34,6 +34,9 @@ public:
     QAction* aboutAction() const { return about_; }
     QAction* licensesAction() const { return licenses_; }
 
+    // Shows the window again, closed or minimised, in front of the others.
+    void bringBack();
+
 private:
     void openResource(const QString& fileName) const;
     void retitleMenu();

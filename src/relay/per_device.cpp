@@ -39,7 +39,8 @@ void settleStart(ZovAdizuZadiRizov& c, const QString& endpoint) {
     }
 }
 
-// Main thread: steps 3 and 4 of the per-endpoint start, the bundled files and the launch.
+// Main thread: checks that the bundled scrcpy and scrcpy-server are there, then launches scrcpy
+// for the endpoint unless it has been switched off meanwhile.
 LaunchStep locateAndLaunch(ZovAdizuZadiRizov& c, const QString& endpoint) {
     const ControllerRef r = c.ref();
     const std::optional<QString> scrcpyPath = r.locateScrcpy();

@@ -1,3 +1,6 @@
+#include <QDir>
+#include <QFileInfo>
+#include <QProcessEnvironment>
 #include <optional>
 
 #include "app/controller.h"
@@ -125,10 +128,19 @@ LaunchStep beginScrcpyLaunch(ZovAdizuZadiRizov& c, const QString& endpoint,
     c.appendLog(QStringLiteral("[AudioRelay] Launching scrcpy for ") + endpoint +
                 QStringLiteral(": scrcpy ") + arguments.join(QLatin1Char(' ')));
     // Passed as an argument vector, never through a shell: an endpoint read from adb's output is
-    // one argument whatever it holds. The environment is inherited unchanged; the working
-    // directory is not set. Standard input is closed: scrcpy reads none, and a terminal the
-    // application was started from must not reach it.
+    // one argument whatever it holds. The working directory is not set. Standard input is closed:
+    // scrcpy reads none, and a terminal the application was started from must not reach it.
     process->setArguments(arguments);
+    // The application's environment, but scrcpy must use the bundled adb and server: an adb
+    // found on PATH (or none, as under the macOS Finder's PATH) would restart the adb server the
+    // watcher and the wireless connections depend on, and a scrcpy that is not a portable build
+    // would push a server of its own, which may not exist or not match.
+    const QDir resources = QFileInfo(scrcpyPath).absoluteDir();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ADB"), resources.filePath(QStringLiteral("adb")));
+    environment.insert(QStringLiteral("SCRCPY_SERVER_PATH"),
+                       resources.filePath(QStringLiteral("scrcpy-server")));
+    process->setProcessEnvironment(environment);
     process->setStandardInputFile(QProcess::nullDevice());
     process->setProcessChannelMode(QProcess::SeparateChannels);
     c.scrcpyOutputPipes.insert(endpoint, process->output);

@@ -134,7 +134,7 @@ RirAvoruVara::RirAvoruVara(ZovAdizuZadiRizov* vm, QWidget* parent) : QWidget(par
     stack->setSpacing(16);
     scroll->setWidget(column);
 
-    // 1. Status bar.
+    // The status bar, at the top.
     auto* statusBar = new GlassToolbar;
     auto* statusStack = new QVBoxLayout;
     statusStack->setSpacing(4);
@@ -150,7 +150,7 @@ RirAvoruVara::RirAvoruVara(ZovAdizuZadiRizov* vm, QWidget* parent) : QWidget(par
     statusBar->row()->addStretch();
     stack->addWidget(statusBar);
 
-    // 2. Guide card.
+    // The guide card.
     auto* guideContent = new QWidget;
     auto* guideStack = new QVBoxLayout(guideContent);
     guideStack->setContentsMargins(0, 0, 0, 0);
@@ -165,12 +165,12 @@ RirAvoruVara::RirAvoruVara(ZovAdizuZadiRizov* vm, QWidget* parent) : QWidget(par
     guideStack->addWidget(guideText_);
     stack->addWidget(new GlassCard(20, guideContent));
 
-    // 3. Device area.
+    // The device rows.
     deviceArea_ = new QVBoxLayout;
     deviceArea_->setSpacing(12);
     stack->addLayout(deviceArea_);
 
-    // 4. Footer.
+    // The footer, at the bottom.
     auto* footer = new QWidget;
     auto* footerStack = new QVBoxLayout(footer);
     footerStack->setContentsMargins(0, 0, 0, 0);

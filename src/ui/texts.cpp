@@ -2,6 +2,10 @@
 
 #include <QLocale>
 
+#if defined(Q_OS_MACOS)
+#include <CoreFoundation/CoreFoundation.h>
+#endif
+
 namespace sonavel {
 
 namespace {
@@ -155,7 +159,21 @@ QString text(TextKey key, Language language) {
 }
 
 QStringList systemPreferredLanguages() {
+#if defined(Q_OS_MACOS)
+    // The user's own ordered list. QLocale's list can start with the system locale, which on macOS
+    // follows the bundle's localizations rather than the user's first choice.
+    QStringList languages;
+    if (const CFArrayRef list = CFLocaleCopyPreferredLanguages()) {
+        for (CFIndex i = 0; i < CFArrayGetCount(list); ++i) {
+            languages << QString::fromCFString(
+                static_cast<CFStringRef>(CFArrayGetValueAtIndex(list, i)));
+        }
+        CFRelease(list);
+    }
+    return languages;
+#else
     return QLocale::system().uiLanguages();
+#endif
 }
 
 }  // namespace sonavel

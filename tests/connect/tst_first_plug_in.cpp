@@ -128,7 +128,7 @@ void FirstPlugInTest::phoneBecomesWirelessRelayAndRecovers() {
                checksRun();
     }));
 
-    // 1. The phone appears in the track-devices stream (and in adb's listing).
+    // The phone appears in the track-devices stream (and in adb's listing).
     writeListing(listing, kUsbLine);
     gates.open(QStringLiteral("track"), frame(kSerial + QStringLiteral("\tdevice\n")));
     QVERIFY(
@@ -136,7 +136,7 @@ void FirstPlugInTest::phoneBecomesWirelessRelayAndRecovers() {
                                       "Resolving IP and connecting...")));
     QCOMPARE(c.observedUSBSerial, std::optional<QString>(kSerial));
 
-    // 2-3. The setup reaches its connect, which waits; meanwhile the automatic flow finds no
+    // The setup reaches its connect, which waits; meanwhile the automatic flow finds no
     // wireless row and ends without a relay. Normally it has seen the USB row and asked for a
     // setup of its own, which gives way to the one under way.
     QVERIFY(waitUntil([&] { return flowCalls(rig.resources).contains(adb::connect(kEndpoint)); }));
@@ -182,7 +182,7 @@ void FirstPlugInTest::phoneBecomesWirelessRelayAndRecovers() {
     QCOMPARE(c.statusText(), c.text(TextKey::wirelessConnectionReady));
     QCOMPARE(c.connectionGuideText(), c.text(TextKey::guideConnectionReady));
 
-    // 4. The user switches the endpoint on: scrcpy starts with the exact arguments.
+    // The user switches the endpoint on: scrcpy starts with the exact arguments.
     c.setRelayEnabled(kEndpoint, true);
     QVERIFY(waitUntil([&] { return rig.running(kEndpoint) && rig.scrcpyRuns().size() == 1; }));
     QVERIFY(waitUntil([&] { return rig.status() == c.text(TextKey::audioRelayActive); }));
@@ -195,7 +195,7 @@ void FirstPlugInTest::phoneBecomesWirelessRelayAndRecovers() {
                                    QStringLiteral("--audio-buffer=150")};
     QCOMPARE(rig.scrcpyRuns(), QList<QStringList>{arguments});
 
-    // 5. scrcpy ends on its own: "Reconnecting…", and the loop starts it again, then stops.
+    // scrcpy ends on its own: "Reconnecting…", and the loop starts it again, then stops.
     gates.open(QStringLiteral("scrcpy"));
     QVERIFY(waitUntil([&] { return rig.scrcpyRuns().size() == 2 && rig.running(kEndpoint); }));
     QVERIFY(waitUntil([&] { return !c.reconnectTimer; }));

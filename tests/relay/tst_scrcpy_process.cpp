@@ -24,11 +24,19 @@ private slots:
 };
 
 void ScrcpyProcessTest::launchArgumentsFollowTheEndpointSettings() {
-    RelayRig rig;
+    RelayRig rig("when .*\nkeepenv ADB\nkeepenv SCRCPY_SERVER_PATH\nhang\n");
     rig.c->setRelayEnabled("SER1", true);
     QVERIFY(waitUntil([&] { return rig.status() == "Audio relay active"; }));
     // The fake records its call once it runs, a moment after Qt reports the start.
     QVERIFY(waitUntil([&] { return rig.scrcpyRuns().size() == 1; }));
+    // scrcpy runs the bundled adb and pushes the bundled server, whatever PATH holds.
+    const auto seen = [&](const char* variable) {
+        QFile file(rig.resources.path("scrcpy.") + variable);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    };
+    QVERIFY(waitUntil([&] { return !seen("SCRCPY_SERVER_PATH").isEmpty(); }));
+    QCOMPARE(seen("ADB"), rig.resources.path("adb"));
+    QCOMPARE(seen("SCRCPY_SERVER_PATH"), rig.resources.path("scrcpy-server"));
     QCOMPARE(rig.scrcpyRuns().value(0),
              (QStringList{"-s", "SER1", "--no-window", "--no-video", "--no-control",
                           "--audio-source=output", "--audio-buffer=150"}));

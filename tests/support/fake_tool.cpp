@@ -13,6 +13,7 @@
 //   err <text> / errraw    the same for standard error
 //   outfile <path>         copies a file's bytes to standard output
 //   flood <bytes>          writes that many bytes ("x", with a line feed every 80) to both streams
+//   keepenv <variable>     writes the variable's value (nothing when unset) to "<name>.<variable>"
 //   sleep <ms>             pauses
 //   ignore-term            ignores SIGTERM from here on
 //   hang                   waits until a signal ends it
@@ -202,6 +203,9 @@ int main(int argc, char** argv) {
             std::thread err([&] { writeAll(2, data); });
             writeAll(1, data);
             err.join();
+        } else if (word == "keepenv") {
+            const char* value = getenv(arg.c_str());
+            std::ofstream(self + "." + arg, std::ios::trunc) << (value ? value : "");
         } else if (word == "sleep") {
             std::this_thread::sleep_for(std::chrono::milliseconds(std::stol(arg)));
         } else if (word == "ignore-term") {

@@ -31,7 +31,7 @@ private slots:
     void menuCommandsOpenTheTextResources();
     void quittingEndsOurRelaysOnly();
     void failedCleanupAtQuitGoesToTheSystemLog();
-    void termAndIntSignalsQuitNormally();
+    void quitSignalsQuitNormally();
     void programQuitsCleanlyOnSigterm();
 };
 
@@ -112,7 +112,7 @@ void ShellTest::failedCleanupAtQuitGoesToTheSystemLog() {
     delegate.applicationWillTerminate();
 }
 
-void ShellTest::termAndIntSignalsQuitNormally() {
+void ShellTest::quitSignalsQuitNormally() {
     int quits = 0;
     struct sigaction before = {};
     ::sigaction(SIGTERM, nullptr, &before);
@@ -122,6 +122,8 @@ void ShellTest::termAndIntSignalsQuitNormally() {
         QTRY_COMPARE(quits, 1);
         ::raise(SIGINT);
         QTRY_COMPARE(quits, 2);
+        ::raise(SIGHUP);  // the terminal that started it was closed
+        QTRY_COMPARE(quits, 3);
     }
     // Gone: the previous handlers are back.
     struct sigaction current = {};
@@ -157,9 +159,24 @@ void ShellTest::programQuitsCleanlyOnSigterm() {
     decoy.start(other.path(QStringLiteral("scrcpy")), {QStringLiteral("-s"), "10.0.0.4:5555"});
     QVERIFY(relayA.waitForStarted() && relayB.waitForStarted() && decoy.waitForStarted());
 
-    QTemporaryDir config;
+    // A crashed earlier run left its lock (its process is gone) and its socket: both are taken
+    // over.
+    QTemporaryDir config, runtime;
+    QProcess gone;
+    gone.start(QStringLiteral("/bin/true"));
+    QVERIFY(gone.waitForStarted());
+    const qint64 gonePid = gone.processId();
+    QVERIFY(gone.waitForFinished());
+    QFile lock(runtime.filePath(QStringLiteral("sonavel.lock")));
+    QVERIFY(lock.open(QIODevice::WriteOnly));
+    lock.write(QByteArray::number(gonePid) + "\nsonavel\n\n");
+    lock.close();
+    QFile socket(runtime.filePath(QStringLiteral("sonavel.socket")));
+    QVERIFY(socket.open(QIODevice::WriteOnly));
+    socket.close();
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     QProcess app;
     app.setProcessEnvironment(environment);
@@ -184,6 +201,17 @@ void ShellTest::programQuitsCleanlyOnSigterm() {
     QVERIFY(waitUntil([&] { return relayB.state() == QProcess::NotRunning; }));
     relayB.start(resources.path(QStringLiteral("scrcpy")), {QStringLiteral("-s"), "10.0.0.6:5555"});
     QVERIFY(relayB.waitForStarted());
+
+    // A second launch hands over to the running instance, which answers, and leaves at once
+    // without its start-up clean-up.
+    QProcess again;
+    again.setProcessEnvironment(environment);
+    again.start(program, {});
+    QVERIFY(again.waitForFinished(20000));
+    QCOMPARE(again.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(again.exitCode(), 0);
+    QCOMPARE(relayA.state(), QProcess::Running);
+    QCOMPARE(app.state(), QProcess::Running);
 
     ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
     QVERIFY(app.waitForFinished(20000));
