@@ -118,6 +118,8 @@ void RelayFlowsTest::startRelayChecksTheTools() {
         rig.c->startRelay();
         QVERIFY2(rig.waitForLog(check.line), qPrintable(check.missing));
         QVERIFY(waitUntil([&] { return rig.status() == check.status; }));
+        QCOMPARE(rig.c->silenceCauses(),
+                 (QMap<QString, SilenceCause>{{"USB1", SilenceCause::ToolMissing}}));
         QVERIFY(rig.c->relayRequested());
         QVERIFY(!rig.c->isReconnecting);
         QVERIFY(launchedEndpoints(rig).isEmpty());
