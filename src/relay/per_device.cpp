@@ -157,7 +157,8 @@ bool startRelayForEndpoint(const ControllerRef& r, const QString& endpoint) {
                 result.output);
     // adb exits 0 also when the connection failed; the output tells.
     if (!connectSucceeded(result)) {
-        const bool adbMissing = !r.locateADB();
+        // Status -1: adb did not run. Only then is the locator asked (it logs what it finds).
+        const bool adbMissing = result.status == -1 && !r.locateADB();
         r.post([endpoint, adbMissing](ZovAdizuZadiRizov& c) {
             if (adbMissing) {
                 setSilenceCause(c, endpoint, SilenceCause::ToolMissing);
