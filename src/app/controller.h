@@ -16,6 +16,7 @@
 #include "battery/alert_sound.h"
 #include "discovery/discovered_device.h"
 #include "platform/repeating_timer.h"
+#include "relay/silence_cause.h"
 #include "tools/adb_result.h"
 #include "ui/texts.h"
 
@@ -76,6 +77,9 @@ public:
     Published<QMap<QString, int>> batteryLevels{this, {}};
     Published<QMap<QString, bool>> batteryCharging{this, {}};
     Published<bool> isAlertPlaying{this, false};
+    // Per endpoint, the latest known reason why its relay plays nothing; an endpoint whose relay
+    // has run for a while without one has no entry.
+    Published<QMap<QString, SilenceCause>> silenceCauses{this, {}};
 
     // ---- Plain stored properties (main thread only, not observed) ----
     QSet<QString> knownPhysicalSerials;

@@ -45,6 +45,7 @@ LaunchStep locateAndLaunch(ZovAdizuZadiRizov& c, const QString& endpoint) {
     const ControllerRef r = c.ref();
     const std::optional<QString> scrcpyPath = r.locateScrcpy();
     if (!scrcpyPath || !r.locateScrcpyServer()) {
+        setSilenceCause(c, endpoint, SilenceCause::ToolMissing);
         return {LaunchOutcome::Failed, std::nullopt};
     }
     return beginScrcpyLaunch(c, endpoint, *scrcpyPath, LaunchGate::WhileEnabled);
@@ -157,7 +158,14 @@ bool startRelayForEndpoint(const ControllerRef& r, const QString& endpoint) {
                 result.output);
     // adb exits 0 also when the connection failed; the output tells.
     if (!connectSucceeded(result)) {
-        r.post([endpoint](ZovAdizuZadiRizov& c) { settleStartFailure(c, endpoint); });
+        // Status -1: adb did not run. Only then is the locator asked (it logs what it finds).
+        const bool adbMissing = result.status == -1 && !r.locateADB();
+        r.post([endpoint, adbMissing](ZovAdizuZadiRizov& c) {
+            if (adbMissing) {
+                setSilenceCause(c, endpoint, SilenceCause::ToolMissing);
+            }
+            settleStartFailure(c, endpoint);
+        });
         return false;
     }
     const auto step = r.read([&](ZovAdizuZadiRizov& c) { return locateAndLaunch(c, endpoint); });
@@ -182,6 +190,7 @@ void ZovAdizuZadiRizov::setRelayEnabled(const QString& endpoint, bool on) {
     if (on) {
         switchOn(*this, endpoint);
     } else {
+        clearSilenceCause(*this, endpoint);
         runInBackground(QoS::UserInitiated,
                         [endpoint](const ControllerRef& r) { switchOff(r, endpoint); });
     }

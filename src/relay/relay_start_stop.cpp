@@ -71,8 +71,15 @@ void startRelayOnWorker(const ControllerRef& r) {
         r.appendLog(QStringLiteral("[Guard] Relay already running"));
         return;
     }
-    const auto fail = [&r](TextKey status, const char* line) {
-        r.post([status](ZovAdizuZadiRizov& c) { c.statusText.set(c.text(status)); });
+    const QStringList candidates = relayCandidates(inputs->devices, inputs->tcpipDevices);
+    // A missing tool silences every phone this start would have relayed.
+    const auto fail = [&r, &candidates](TextKey status, const char* line) {
+        r.post([status, candidates](ZovAdizuZadiRizov& c) {
+            c.statusText.set(c.text(status));
+            for (const QString& endpoint : candidates) {
+                setSilenceCause(c, endpoint, SilenceCause::ToolMissing);
+            }
+        });
         r.appendLog(QString::fromLatin1(line));
     };
     const std::optional<QString> scrcpyPath = r.locateScrcpy();
@@ -90,7 +97,6 @@ void startRelayOnWorker(const ControllerRef& r) {
         return;
     }
 
-    const QStringList candidates = relayCandidates(inputs->devices, inputs->tcpipDevices);
     if (candidates.isEmpty()) {
         r.post([](ZovAdizuZadiRizov& c) {
             c.isRunning.set(false);

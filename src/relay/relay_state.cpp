@@ -37,6 +37,20 @@ void settleRelayFlagsFromProcesses(ZovAdizuZadiRizov& c) {
     c.isRunning.set(tracked);
 }
 
+void setSilenceCause(ZovAdizuZadiRizov& c, const QString& endpoint, SilenceCause cause) {
+    const auto known = c.silenceCauses().constFind(endpoint);
+    if (known == c.silenceCauses().cend() || *known != cause) {
+        c.silenceCauses.mutate(
+            [&](QMap<QString, SilenceCause>& map) { map.insert(endpoint, cause); });
+    }
+}
+
+void clearSilenceCause(ZovAdizuZadiRizov& c, const QString& endpoint) {
+    if (c.silenceCauses().contains(endpoint)) {
+        c.silenceCauses.mutate([&](QMap<QString, SilenceCause>& map) { map.remove(endpoint); });
+    }
+}
+
 QStringList missingEndpoints(const ZovAdizuZadiRizov& c) {
     QStringList missing;
     for (const QString& endpoint : c.enabledEndpoints()) {

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "relay/scrcpy_process.h"
+#include "relay/silence_cause.h"
 
 // Main-thread helpers over the controller's per-endpoint scrcpy maps. Everything here runs on the
 // main thread only; workers reach it through ControllerRef::read/sync.
@@ -39,6 +40,10 @@ LaunchStep beginScrcpyLaunch(ZovAdizuZadiRizov& c, const QString& endpoint,
 
 // scrcpyActive, then isRunning: true exactly when a scrcpy process is tracked.
 void settleRelayFlagsFromProcesses(ZovAdizuZadiRizov& c);
+
+// The endpoint's silence cause. Each notifies only on a real change: output lines arrive often.
+void setSilenceCause(ZovAdizuZadiRizov& c, const QString& endpoint, SilenceCause cause);
+void clearSilenceCause(ZovAdizuZadiRizov& c, const QString& endpoint);
 
 // Enabled endpoints without a starting or running process, in the set's iteration order.
 QStringList missingEndpoints(const ZovAdizuZadiRizov& c);

@@ -1,6 +1,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcessEnvironment>
+#include <QTimer>
 #include <optional>
 
 #include "app/controller.h"
@@ -9,22 +10,42 @@
 #include "relay/relay_worker.h"
 #include "relay/scrcpy_args.h"
 #include "relay/scrcpy_process.h"
+#include "relay/silence_cause.h"
 
 namespace sonavel {
 
 namespace {
 
+// How long a launch must run without revealing a silence cause before the endpoint's cause is
+// cleared. A phone whose sound cannot be captured makes scrcpy say so and exit within about a
+// second (with video off there is nothing else to keep it running).
+constexpr double kQuietRunSeconds = 5.0;
+
 enum class Stream { Output, Error };
 
-void logLines(const ControllerRef& ref, const QString& endpoint, Stream stream,
-              const QList<QByteArray>& lines) {
+// Main thread. The lines of a launch being ended on purpose, or of one a later launch has
+// replaced, say nothing about the endpoint's relay of now.
+void noteSilenceCause(const ControllerRef& ref, ScrcpyProcess* process, SilenceCause cause) {
+    process->revealedCause = true;
+    ref.sync([process, cause](ZovAdizuZadiRizov& c) {
+        if (!process->endRequested && storedScrcpy(c, process->endpoint) == process) {
+            setSilenceCause(c, process->endpoint, cause);
+        }
+    });
+}
+
+void takeLines(const ControllerRef& ref, ScrcpyProcess* process, Stream stream,
+               const QList<QByteArray>& lines) {
     const QString prefix =
-        QStringLiteral("[scrcpy][") + endpoint +
+        QStringLiteral("[scrcpy][") + process->endpoint +
         (stream == Stream::Output ? QStringLiteral("] ") : QStringLiteral("][ERR] "));
     for (const QByteArray& line : lines) {
         // A line that is not UTF-8 is left out of the log without a message.
         if (const std::optional<QString> text = decodeOutputLine(line)) {
             ref.appendLog(prefix + *text);
+            if (const std::optional<SilenceCause> cause = silenceCauseOfLine(*text)) {
+                noteSilenceCause(ref, process, *cause);
+            }
         }
     }
 }
@@ -37,7 +58,7 @@ void readStream(const ControllerRef& ref, ScrcpyProcess* process, Stream stream)
     StreamBuffer& buffer = stream == Stream::Output ? *process->output : *process->error;
     const QList<QByteArray> lines = takeCompleteLines(buffer.pending, chunk);
     if (ref.alive()) {
-        logLines(ref, process->endpoint, stream, lines);
+        takeLines(ref, process, stream, lines);
     }
 }
 
@@ -46,7 +67,7 @@ void flushStream(const ControllerRef& ref, ScrcpyProcess* process, Stream stream
     readStream(ref, process, stream);
     StreamBuffer& buffer = stream == Stream::Output ? *process->output : *process->error;
     if (!buffer.pending.isEmpty() && ref.alive()) {
-        logLines(ref, process->endpoint, stream, {buffer.pending});
+        takeLines(ref, process, stream, {buffer.pending});
     }
     buffer.pending.clear();
 }
@@ -84,13 +105,35 @@ void onFailedToStart(const ControllerRef& ref, ScrcpyProcess* process) {
     releaseScrcpyProcess(process);
 }
 
+// Main thread: the launch has run for the quiet time. What it has written is read first, so that
+// a cause line already in the pipe still counts.
+void onQuietRun(const ControllerRef& ref, ScrcpyProcess* process) {
+    if (process->state() != QProcess::Running) {
+        return;  // its end reads the rest
+    }
+    readStream(ref, process, Stream::Output);
+    readStream(ref, process, Stream::Error);
+    if (process->revealedCause) {
+        return;
+    }
+    ref.sync([process](ZovAdizuZadiRizov& c) {
+        if (storedScrcpy(c, process->endpoint) == process) {
+            clearSilenceCause(c, process->endpoint);
+        }
+    });
+}
+
 void connectHandlers(const ControllerRef& ref, ScrcpyProcess* process) {
     QObject::connect(process, &QProcess::readyReadStandardOutput, process,
                      [ref, process] { readStream(ref, process, Stream::Output); });
     QObject::connect(process, &QProcess::readyReadStandardError, process,
                      [ref, process] { readStream(ref, process, Stream::Error); });
-    QObject::connect(process, &QProcess::started, process,
-                     [process] { process->settleStart(true); });
+    QObject::connect(process, &QProcess::started, process, [ref, process] {
+        process->settleStart(true);
+        // Owned by the process: a launch deleted before then takes its timer along.
+        QTimer::singleShot(ref.time().duration(kQuietRunSeconds), process,
+                           [ref, process] { onQuietRun(ref, process); });
+    });
     QObject::connect(
         process, &QProcess::finished, process,
         [ref, process](int exitCode, QProcess::ExitStatus) { onFinished(ref, process, exitCode); });

@@ -193,6 +193,19 @@ DeviceBlock::DeviceBlock(ZovAdizuZadiRizov* vm, QWidget* parent) : QWidget(paren
     wirelessLine_ = makeLabel(TextStyle::Caption2, QFont::Normal, palette::secondaryText());
     linesColumn->addWidget(audioLine_);
     linesColumn->addWidget(wirelessLine_);
+
+    causeLine_ = new QWidget;
+    auto* causeRow = new QHBoxLayout(causeLine_);
+    causeRow->setContentsMargins(0, 0, 0, 0);
+    causeRow->setSpacing(4);
+    auto* warningIcon = new SymbolLabel(12);
+    warningIcon->setSymbol(QStringLiteral("exclamationmark.triangle.fill"), palette::warning());
+    causeText_ = makeLabel(TextStyle::Caption, QFont::Normal, palette::warning());
+    // Wrapped rather than cut: what to do about it is the point of the line.
+    causeText_->setWordWrap(true);
+    causeRow->addWidget(warningIcon, 0, Qt::AlignTop);
+    causeRow->addWidget(causeText_, 1);
+    linesColumn->addWidget(causeLine_);
     column->addWidget(lines_);
     row_->addLayout(column, 1);
     row_->addSpacing(10);
@@ -209,12 +222,14 @@ void DeviceBlock::setFields(const DeviceBlockFields& fields, const TextLookup& t
     }
 
     const StatusLines lines = statusLines(fields, tr);
-    lines_->setVisible(lines.audio || lines.wireless);
+    lines_->setVisible(lines.audio || lines.wireless || lines.silenceCause);
     audioLine_->setVisible(lines.audio.has_value());
     audioLine_->setText(lines.audio ? tr(*lines.audio) : QString());
     setColor(audioLine_, fields.audioOK ? palette::relayGreen() : palette::primaryText());
     wirelessLine_->setVisible(lines.wireless.has_value());
     wirelessLine_->setText(lines.wireless ? tr(*lines.wireless) : QString());
+    causeLine_->setVisible(lines.silenceCause.has_value());
+    causeText_->setText(lines.silenceCause ? tr(*lines.silenceCause) : QString());
 
     const std::optional<QString>& wanted = fields.relayControlEndpoint;
     if (control_ && (!wanted || control_->endpoint() != *wanted)) {

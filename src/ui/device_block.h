@@ -64,6 +64,9 @@ public:
     QLabel* batteryText() const { return batteryText_; }
     QLabel* audioLine() const { return audioLine_; }
     QLabel* wirelessLine() const { return wirelessLine_; }
+    // The warning line under the other two: a symbol and the silence cause's text.
+    QWidget* silenceCauseLine() const { return causeLine_; }
+    QLabel* silenceCauseText() const { return causeText_; }
     DeviceRelayControl* relayControl() const { return control_; }
 
 protected:
@@ -83,6 +86,8 @@ private:
     QWidget* lines_;
     QLabel* audioLine_;
     QLabel* wirelessLine_;
+    QWidget* causeLine_;
+    QLabel* causeText_;
     QHBoxLayout* row_;
     DeviceRelayControl* control_ = nullptr;
 };

@@ -8,6 +8,14 @@ bool hasEndpoint(const std::optional<QString>& endpoint) {
     return endpoint && !endpoint->trimmed().isEmpty();
 }
 
+std::optional<SilenceCause> shownSilenceCause(const WindowState& s, const QString& endpoint) {
+    const auto cause = s.silenceCauses.constFind(endpoint);
+    if (!s.enabledEndpoints.contains(endpoint) || cause == s.silenceCauses.cend()) {
+        return std::nullopt;
+    }
+    return *cause;
+}
+
 }  // namespace
 
 bool relayActive(const WindowState& s) {
@@ -99,6 +107,7 @@ DeviceBlockFields summaryRowFields(const WindowState& s, const TextLookup& tr) {
         f.wirelessOK = true;
         f.audioOK = endpointRelaying(s, *f.endpoint);
         f.relayControlEndpoint = f.endpoint;
+        f.silenceCause = shownSilenceCause(s, *f.endpoint);
     } else {
         f.wirelessOK = hasWirelessDeviceWithIP(s);
         f.audioOK = relayActive(s);
@@ -126,6 +135,7 @@ DeviceBlockFields deviceRowFields(const WindowState& s, const DiscoveredDevice& 
     }
     f.charging = entry.ip && s.batteryCharging.value(*entry.ip, false);
     f.relayControlEndpoint = key;
+    f.silenceCause = shownSilenceCause(s, key);
     return f;
 }
 
@@ -148,7 +158,24 @@ StatusLines statusLines(const DeviceBlockFields& f, const TextLookup& tr) {
         lines.audio = TextKey::usbDetected;
         lines.wireless = TextKey::preparingWireless;
     }
+    if (f.silenceCause) {
+        lines.silenceCause = silenceCauseText(*f.silenceCause);
+    }
     return lines;
+}
+
+TextKey silenceCauseText(SilenceCause cause) {
+    switch (cause) {
+        case SilenceCause::AndroidTooOld:
+            return TextKey::silentAndroidTooOld;
+        case SilenceCause::PhoneLocked:
+            return TextKey::silentPhoneLocked;
+        case SilenceCause::NoAudioOutput:
+            return TextKey::silentNoAudioOutput;
+        case SilenceCause::ToolMissing:
+            return TextKey::silentToolMissing;
+    }
+    return TextKey::silentToolMissing;
 }
 
 QString audioBufferLabel(int milliseconds) {

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "discovery/discovered_device.h"
+#include "relay/silence_cause.h"
 #include "ui/texts.h"
 
 namespace sonavel {
@@ -34,6 +35,7 @@ struct WindowState {
     QMap<QString, int> batteryLevels;
     QMap<QString, bool> batteryCharging;
     bool isAlertPlaying = false;
+    QMap<QString, SilenceCause> silenceCauses;
 };
 
 // Main thread only: reads the controller's state of this moment.
@@ -62,6 +64,8 @@ struct DeviceBlockFields {
     bool charging = false;
     // The endpoint of the row's relay control; none when the row has no trailing control.
     std::optional<QString> relayControlEndpoint;
+    // Why the row's relay is silent; only while its relay switch is on.
+    std::optional<SilenceCause> silenceCause;
 
     friend bool operator==(const DeviceBlockFields&, const DeviceBlockFields&) = default;
 };
@@ -76,13 +80,16 @@ QString relayControlKey(const DiscoveredDevice& entry);
 // Empty after trimming, or "Not detected" in the display language or in English.
 bool isPlaceholderName(const QString& name, const TextLookup& tr);
 
-// The two short lines under a row's name; none means the line is not drawn.
+// The short lines under a row's name; none means the line is not drawn.
 struct StatusLines {
     std::optional<TextKey> audio;
     std::optional<TextKey> wireless;
+    // Under the other two, drawn as a warning.
+    std::optional<TextKey> silenceCause;
     friend bool operator==(const StatusLines&, const StatusLines&) = default;
 };
 StatusLines statusLines(const DeviceBlockFields& fields, const TextLookup& tr);
+TextKey silenceCauseText(SilenceCause cause);
 
 // The buffer label of a relay control: "150ms".
 QString audioBufferLabel(int milliseconds);

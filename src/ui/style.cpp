@@ -35,6 +35,9 @@ QColor secondaryText() {
 QColor relayGreen() {
     return QColor(40, 167, 69);
 }
+QColor warning() {
+    return QColor(196, 92, 0);
+}
 QColor symbol() {
     return QColor(0, 122, 255);
 }

@@ -15,6 +15,9 @@ namespace palette {
 QColor primaryText();
 QColor secondaryText();
 QColor relayGreen();
+// Text and symbol of a warning on the light background: darker than the system orange so that
+// small text stays legible.
+QColor warning();
 QColor symbol();
 }  // namespace palette
 

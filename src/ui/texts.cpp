@@ -138,6 +138,18 @@ Entry entryFor(TextKey key) {
             return {"Battery alert is playing", "バッテリー警告音を再生中"};
         case TextKey::stopAlert:
             return {"Stop Alert", "警告を停止"};
+        case TextKey::silentAndroidTooOld:
+            return {"Android 10 or older: sound cannot be relayed",
+                    "Android 10 以前のため、音声を中継できません"};
+        case TextKey::silentPhoneLocked:
+            return {"Unlock the phone to start its sound",
+                    "端末のロックを解除すると音声が始まります"};
+        case TextKey::silentNoAudioOutput:
+            return {"No sound output on this computer",
+                    "このコンピュータに音声の出力先がありません"};
+        case TextKey::silentToolMissing:
+            return {"A tool is missing from Sonavel's resources",
+                    "Sonavel のリソースにツールがありません"};
     }
     return {"", ""};
 }

@@ -45,6 +45,10 @@ enum class TextKey {
     perDeviceSettingsHint,
     batteryAlertPlaying,
     stopAlert,
+    silentAndroidTooOld,
+    silentPhoneLocked,
+    silentNoAudioOutput,
+    silentToolMissing,
 };
 
 enum class Language { English, Japanese };

@@ -25,6 +25,7 @@ WindowState windowStateOf(const ZovAdizuZadiRizov& c) {
     s.batteryLevels = c.batteryLevels();
     s.batteryCharging = c.batteryCharging();
     s.isAlertPlaying = c.isAlertPlaying();
+    s.silenceCauses = c.silenceCauses();
     return s;
 }
 

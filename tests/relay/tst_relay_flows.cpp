@@ -118,6 +118,8 @@ void RelayFlowsTest::startRelayChecksTheTools() {
         rig.c->startRelay();
         QVERIFY2(rig.waitForLog(check.line), qPrintable(check.missing));
         QVERIFY(waitUntil([&] { return rig.status() == check.status; }));
+        QCOMPARE(rig.c->silenceCauses(),
+                 (QMap<QString, SilenceCause>{{"USB1", SilenceCause::ToolMissing}}));
         QVERIFY(rig.c->relayRequested());
         QVERIFY(!rig.c->isReconnecting);
         QVERIFY(launchedEndpoints(rig).isEmpty());
@@ -203,6 +205,13 @@ void RelayFlowsTest::perDeviceConnectFailureAndSettingsWithoutRestart() {
                    "'10.9.9.9:5555': No route to host\n"));
     QVERIFY(rig.c->isReconnecting);
     QVERIFY(rig.c->enabledEndpoints().contains("10.9.9.9:5555"));
+    // A phone out of reach is no silence cause; adb missing from the resources is.
+    QVERIFY(rig.c->silenceCauses().isEmpty());
+    rig.resources.remove("adb");
+    QVERIFY(waitUntil([&] {
+        return rig.c->silenceCauses() ==
+               QMap<QString, SilenceCause>{{"10.9.9.9:5555", SilenceCause::ToolMissing}};
+    }));
 
     // Settings of an endpoint that is not switched on are only stored.
     rig.c->setVideoEnabled("OFF1", true);

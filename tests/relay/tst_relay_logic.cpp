@@ -4,6 +4,7 @@
 #include "relay/output_lines.h"
 #include "relay/relay_targets.h"
 #include "relay/scrcpy_args.h"
+#include "relay/silence_cause.h"
 #include "relay_rig.h"
 
 using namespace sonavel;
@@ -17,6 +18,8 @@ private slots:
     void connectOutcomeReadsTheOutput();
     void outputIsCutOnlyAtLineFeeds();
     void candidatesPreferUsbAndChooseEnabled();
+    void silenceCauseOfOutputLine_data();
+    void silenceCauseOfOutputLine();
 };
 
 void RelayLogicTest::scrcpyArgumentLists() {
@@ -111,6 +114,52 @@ void RelayLogicTest::candidatesPreferUsbAndChooseEnabled() {
     // Several with others enabled: none.
     QCOMPARE(chooseRelayTargets({"A", "B"}, {"C"}).targets, QStringList{});
     QCOMPARE(chooseRelayTargets({"A", "B", "C"}, {"C", "A"}).targets, (QStringList{"A", "C"}));
+}
+
+void RelayLogicTest::silenceCauseOfOutputLine_data() {
+    using C = std::optional<SilenceCause>;
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<C>("cause");
+    // Lines of scrcpy 3.3.4 and of phones seen in the field.
+    QTest::newRow("old android warning")
+        << "[server] WARN: Audio disabled: it is not supported before Android 11"
+        << C(SilenceCause::AndroidTooOld);
+    QTest::newRow("locked android 11")
+        << "[server] ERROR: On Android 11, audio capture must be started in the foreground, make "
+           "sure that the device is unlocked when starting scrcpy."
+        << C(SilenceCause::PhoneLocked);
+    QTest::newRow("no sound output")
+        << "ERROR: Could not open audio device: ALSA: Couldn't open audio device: No such file or "
+           "directory"
+        << C(SilenceCause::NoAudioOutput);
+    QTest::newRow("android 10") << "[server] INFO: Device: [HUAWEI] HONOR HLK-AL00 (Android 10)"
+                                << C(SilenceCause::AndroidTooOld);
+    QTest::newRow("android 8.1.0")
+        << "[server] INFO: Device: [QUALCOMM] FD THINKLET LC01 (Android 8.1.0)\r"
+        << C(SilenceCause::AndroidTooOld);
+    // Look-alikes.
+    QTest::newRow("android 11") << "[server] INFO: Device: [Google] google Pixel 5 (Android 11)"
+                                << C();
+    QTest::newRow("android 14, model in parentheses")
+        << "[server] INFO: Device: [acme] acme Phone (Android 9) (Android 14)" << C();
+    QTest::newRow("preview code name")
+        << "[server] INFO: Device: [Google] google Pixel 8 (Android VanillaIceCream)" << C();
+    QTest::newRow("android 10 not at the end")
+        << "[server] INFO: Device: [x] y (Android 10) z" << C();
+    QTest::newRow("version 10 elsewhere") << "INFO: scrcpy 3.3.4 (Android 10 SDK)" << C();
+    QTest::newRow("stream disabled")
+        << "WARN: Demuxer 'audio': stream explicitly disabled by the device" << C();
+    QTest::newRow("demuxer error") << "ERROR: Demuxer error" << C();
+    QTest::newRow("disconnected") << "WARN: Device disconnected" << C();
+    QTest::newRow("failed capture alone") << "[server] ERROR: Failed to start audio capture" << C();
+    QTest::newRow("audio device opened") << "INFO: Opened audio device" << C();
+    QTest::newRow("empty") << "" << C();
+}
+
+void RelayLogicTest::silenceCauseOfOutputLine() {
+    QFETCH(QString, line);
+    QFETCH(std::optional<SilenceCause>, cause);
+    QCOMPARE(silenceCauseOfLine(line), cause);
 }
 
 QTEST_GUILESS_MAIN(RelayLogicTest)

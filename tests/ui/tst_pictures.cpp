@@ -17,6 +17,13 @@ namespace {
 const QString kPhoneA = QStringLiteral("192.168.1.20:5555");
 const QString kPhoneB = QStringLiteral("192.168.1.21:5555");
 
+const QMap<QString, SilenceCause> kSilenceCauses{
+    {QStringLiteral("silent-android-10"), SilenceCause::AndroidTooOld},
+    {QStringLiteral("silent-locked"), SilenceCause::PhoneLocked},
+    {QStringLiteral("silent-no-output"), SilenceCause::NoAudioOutput},
+    {QStringLiteral("silent-tool-missing"), SilenceCause::ToolMissing},
+};
+
 bool relaying(ZovAdizuZadiRizov& c, const QString& endpoint) {
     const QProcess* p = c.scrcpyProcesses.value(endpoint).data();
     return c.scrcpyActive() && p && p->state() == QProcess::Running;
@@ -52,6 +59,9 @@ void PicturesTest::render_data() {
                                   "two-phones-relaying", "alert-playing"}) {
             QTest::addRow("%s-%s", state, language) << state << language;
         }
+        for (const QString& state : kSilenceCauses.keys()) {
+            QTest::addRow("%s-%s", qPrintable(state), language) << state << language;
+        }
     }
 }
 
@@ -79,6 +89,12 @@ void PicturesTest::render() {
         rig.waitForQuietAdb();
         c.batteryLevels.set({{kPhoneA, 85}, {kPhoneB, 42}});
         c.batteryCharging.set({{kPhoneA, true}});
+    } else if (kSilenceCauses.contains(state)) {
+        // The switch on, the relay silent: the state alone, nothing started.
+        c.connectedTCPIPDevices.set({wirelessEntry(kPhoneA, QStringLiteral("Pixel_7"))});
+        c.batteryLevels.set({{kPhoneA, 64}});
+        c.enabledEndpoints.set({kPhoneA});
+        c.silenceCauses.set({{kPhoneA, kSilenceCauses.value(state)}});
     } else if (state == QStringLiteral("alert-playing")) {
         c.connectedTCPIPDevices.set({wirelessEntry(kPhoneA, QStringLiteral("Pixel_7"))});
         c.batteryLevels.set({{kPhoneA, 2}});

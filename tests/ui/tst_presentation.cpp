@@ -37,6 +37,7 @@ private slots:
     void summaryRowNeverShowsCharging();
     void deviceRowFields();
     void placeholderNames();
+    void silenceCauseOnlyWhileSwitchedOn();
     void statusLineRules_data();
     void statusLineRules();
     void bufferLabel();
@@ -233,6 +234,31 @@ void PresentationTest::placeholderNames() {
     QVERIFY(!isPlaceholderName(QStringLiteral("\u672a\u691c\u51fa"), english));
     QVERIFY(!isPlaceholderName(QStringLiteral("Pixel_7"), english));
     QVERIFY(!isPlaceholderName(QStringLiteral("not detected"), english));
+}
+
+void PresentationTest::silenceCauseOnlyWhileSwitchedOn() {
+    const QString ip = QStringLiteral("192.168.1.20:5555");
+    WindowState s;
+    s.silenceCauses = {{ip, SilenceCause::PhoneLocked}};
+    s.endpoint = ip;
+    QVERIFY(!sonavel::deviceRowFields(s, wireless(ip)).silenceCause);
+    QVERIFY(!summaryRowFields(s, english).silenceCause);
+
+    s.enabledEndpoints = {ip};
+    const DeviceBlockFields f = sonavel::deviceRowFields(s, wireless(ip));
+    QCOMPARE(f.silenceCause, std::optional<SilenceCause>(SilenceCause::PhoneLocked));
+    // The summary row too, while it carries the endpoint's control.
+    QCOMPARE(summaryRowFields(s, english).silenceCause, f.silenceCause);
+    s.endpoint = QStringLiteral("R5CT1234");
+    QVERIFY(!summaryRowFields(s, english).silenceCause);
+
+    // A third line; the other two stay as they were.
+    const StatusLines lines = statusLines(f, japanese);
+    QCOMPARE(lines.audio, std::optional<TextKey>(TextKey::readyToConnect));
+    QCOMPARE(lines.wireless, std::optional<TextKey>(TextKey::wirelessReady));
+    QCOMPARE(japanese(*lines.silenceCause),
+             QStringLiteral("\u7aef\u672b\u306e\u30ed\u30c3\u30af\u3092\u89e3\u9664\u3059"
+                            "\u308b\u3068\u97f3\u58f0\u304c\u59cb\u307e\u308a\u307e\u3059"));
 }
 
 void PresentationTest::statusLineRules_data() {

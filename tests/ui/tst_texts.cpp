@@ -32,7 +32,7 @@ void TextsTest::languageFollowsFirstPreferredOnly() {
 }
 
 void TextsTest::everyKeyHasBothLanguages() {
-    for (int k = 0; k <= int(TextKey::stopAlert); ++k) {
+    for (int k = 0; k <= int(TextKey::silentToolMissing); ++k) {
         const auto key = TextKey(k);
         QVERIFY2(!text(key, Language::English).isEmpty(), qPrintable(QString::number(k)));
         QVERIFY2(!text(key, Language::Japanese).isEmpty(), qPrintable(QString::number(k)));

@@ -58,6 +58,7 @@ private slots:
     void manyEntriesAllGetTheirRowsAcrossTurns();
     void summaryRowTapReselectsAndRefreshesBattery();
     void relaySwitchStartsAndStopsTheEndpoint();
+    void rowSaysWhyItsRelayIsSilent();
     void videoSwitchAndBufferSlider();
     void alertRowStopsTheAlert();
     void statusBarSpringsWhenRunningChanges();
@@ -243,6 +244,62 @@ void WindowTest::relaySwitchStartsAndStopsTheEndpoint() {
     QVERIFY(waitUntil([&] { return !rig.c->enabledEndpoints().contains(kPhoneA); }));
     QTRY_VERIFY(!relay->isChecked());
     QTRY_COMPARE(row->audioLine()->text(), QStringLiteral("Ready"));
+}
+
+void WindowTest::rowSaysWhyItsRelayIsSilent() {
+    // Flow time a hundred times faster: the reconnect loop tries again every 100 ms.
+    RelayRig rig(kHangingScrcpy, "when connect .*\nout connected to " + kPhoneA + "\n", 0.01);
+    ShownView v(rig.c.get());
+    rig.c->connectedTCPIPDevices.set({wirelessEntry(kPhoneA, QStringLiteral("Pixel_7"))});
+    v.settle();
+    DeviceBlock* row = v.view.rows().first();
+    SwitchButton* relay = row->relayControl()->relaySwitch();
+    const auto showsCause = [&](TextKey wording) {
+        return shown(row->silenceCauseLine(), &v.view) &&
+               row->silenceCauseText()->text() == en(wording);
+    };
+    const auto printsAndExits = [](const QString& lines) {
+        return QStringLiteral("when .*\n") + lines + QStringLiteral("exit 1\n");
+    };
+
+    // What scrcpy 3.3.4 prints before it exits, for an Android 10 phone and for a computer
+    // without sound output.
+    rig.resources.setScript(
+        "scrcpy",
+        printsAndExits("out [server] INFO: Device: [HUAWEI] HONOR HLK-AL00 (Android 10)\n"
+                       "err [server] WARN: Audio disabled: it is not supported before Android 11\n"
+                       "err WARN: Demuxer 'audio': stream explicitly disabled by the device\n"
+                       "err ERROR: Demuxer error\n"));
+    click(relay);
+    QVERIFY(waitUntil([&] { return showsCause(TextKey::silentAndroidTooOld); }));
+    rig.resources.setScript(
+        "scrcpy",
+        printsAndExits("err ERROR: Could not open audio device: ALSA: Couldn't open audio "
+                       "device: No such file or directory\n"));
+    QVERIFY(waitUntil([&] { return showsCause(TextKey::silentNoAudioOutput); }));
+    rig.resources.remove("scrcpy-server");
+    QVERIFY(waitUntil([&] { return showsCause(TextKey::silentToolMissing); }));
+    // Switched off, the cause goes with the switch.
+    click(relay);
+    QVERIFY(!rig.c->silenceCauses().contains(kPhoneA));
+    QTRY_VERIFY(!shown(row->silenceCauseLine(), &v.view));
+
+    // A locked Android 11 phone: the line at every try, until the phone is unlocked.
+    rig.resources.writeFile("scrcpy-server", QByteArray("jar"), false);
+    rig.resources.setScript(
+        "scrcpy", printsAndExits("err [server] ERROR: On Android 11, audio capture must be started "
+                                 "in the foreground, make sure that the device is unlocked when "
+                                 "starting scrcpy.\nerr ERROR: Demuxer error\n"));
+    const qsizetype before = rig.scrcpyRuns().size();
+    click(relay);
+    QVERIFY(waitUntil([&] {
+        return rig.scrcpyRuns().size() >= before + 2 && showsCause(TextKey::silentPhoneLocked);
+    }));
+    rig.resources.setScript("scrcpy", kHangingScrcpy);
+    QVERIFY(waitUntil([&] {
+        return rig.running(kPhoneA) && !shown(row->silenceCauseLine(), &v.view) &&
+               row->audioLine()->text() == en(TextKey::audioRelayActive);
+    }));
 }
 
 void WindowTest::videoSwitchAndBufferSlider() {
