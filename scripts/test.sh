@@ -6,6 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+scripts/test-ratio.sh
 
 jobs=$(nproc)
 run_suite() {
