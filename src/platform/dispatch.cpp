@@ -165,7 +165,16 @@ MainQueue& mainQueue() {
     return *queue;
 }
 
+// Made on the main thread as the application object starts rather than by whichever thread posts
+// first: a queue made on a worker reaches the main thread only through Qt's event hand-off, whose
+// ordering ThreadSanitizer cannot see.
+void makeMainQueue() {
+    mainQueue();
+}
+
 }  // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(makeMainQueue)
 
 void dispatchAsync(QoS qos, Task task) {
     pool(qos).submit(std::move(task));
