@@ -169,6 +169,10 @@ public:
     QSet<QString> usbSerialsAwaitingReady;
     // Which format the running watcher's tool writes: none until its first table.
     std::optional<bool> trackStreamFramed;
+    // The wireless serials online in the watcher's last table, across its restarts: the device
+    // list is refreshed when they change, and the empty start makes a phone that is already
+    // connected when the application starts a change.
+    QSet<QString> onlineWirelessSerials;
 
     // ---- Wireless connection flow (connect/) ----
     void autoUSBSetupIfNeeded(const QString& serial);

@@ -162,6 +162,14 @@ void ZovAdizuZadiRizov::autoUSBSetupIfNeeded(const QString& serial) {
         observedUSBSerial = serial;
         appendLog(QStringLiteral("[TrackDevices] observedUSBSerial set from setup -> ") + serial);
     }
+    // A phone still waiting for the user to allow debugging refuses "tcpip", and a setup started
+    // now would still be in its pause when the user allows it, so that the guard below would drop
+    // the request its turn to "device" brings. That request sets it up.
+    if (usbSerialsAwaitingReady.contains(serial)) {
+        appendLog(QStringLiteral("[Debug] Auto USB setup waits until serial ") + serial +
+                  QStringLiteral(" is authorised"));
+        return;
+    }
     // The USB check, the watcher and the automatic flow may each ask for the same phone within
     // moments. A second "tcpip" would restart the phone's daemon while the first setup probes or
     // connects, so one setup per serial runs at a time.

@@ -338,10 +338,12 @@ TrackEvaluation evaluateTrackSnapshot(const QVector<TrackEntry>& entries,
             }
         }
     }
-    const bool tcpOnline = std::any_of(entries.begin(), entries.end(), [](const TrackEntry& e) {
-        return e.serial.contains(QLatin1Char(':')) && e.state == kDeviceState;
-    });
-    ev.wirelessOnline = tcpOnline || endpointOnline;
+    for (const TrackEntry& e : entries) {
+        if (e.serial.contains(QLatin1Char(':')) && e.state == kDeviceState) {
+            ev.onlineWireless.insert(e.serial);
+        }
+    }
+    ev.wirelessOnline = !ev.onlineWireless.isEmpty() || endpointOnline;
     return ev;
 }
 

@@ -77,6 +77,7 @@ struct TrackEvaluation {
     QStringList awaitingCleared;
     bool usbConnected = false;
     bool wirelessOnline = false;
+    QSet<QString> onlineWireless;  // the serials of the wireless entries in the state "device"
 };
 
 TrackEvaluation evaluateTrackSnapshot(const QVector<TrackEntry>& entries,

@@ -157,6 +157,13 @@ void ZovAdizuZadiRizov::processTrackSnapshot(const QStringList& lines, bool comp
         });
     }
 
+    // Only the device list names a wireless phone and offers its row: a phone connected before
+    // the application started, or by another tool, is listed by this refresh alone.
+    if (ev.onlineWireless != onlineWirelessSerials) {
+        onlineWirelessSerials = ev.onlineWireless;
+        refreshDevices();
+    }
+
     const bool usb = ev.usbConnected;
     const bool wireless = ev.wirelessOnline;
     ref().post(

@@ -214,9 +214,13 @@ void terminateScrcpyProcess(const ControllerRef& ref, const ScrcpyHandle& handle
 void endScrcpyForEndpoint(const ControllerRef& ref, const QString& endpoint,
                           EndCondition condition) {
     const auto handle = ref.read([&](ZovAdizuZadiRizov& c) -> std::optional<ScrcpyHandle> {
-        if (condition == EndCondition::WhileSwitchedOff &&
-            c.enabledEndpoints().contains(endpoint)) {
-            return std::nullopt;
+        if (condition == EndCondition::WhileSwitchedOff) {
+            if (c.enabledEndpoints().contains(endpoint)) {
+                return std::nullopt;
+            }
+            if (ScrcpyProcess* process = storedScrcpy(c, endpoint)) {
+                process->endedBySwitchOff = true;
+            }
         }
         return scrcpyHandleFor(c, endpoint);
     });

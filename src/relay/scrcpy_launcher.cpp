@@ -232,7 +232,15 @@ void ZovAdizuZadiRizov::handleScrcpyTermination(const QString& endpoint, QProces
     settleRelayFlagsFromProcesses(*this);
     const auto* process = qobject_cast<const ScrcpyProcess*>(ended);
     if (process && process->endRequested) {
-        // Ended on purpose (switch-off, restart, stop): whoever ended it settles the status.
+        // Ended on purpose (switch-off, restart, stop): whoever ended it settles the status. But
+        // a switch-on that came while a switch-off's end was under way found this process still
+        // running and started nothing, and the switch-off's own settle step leaves an endpoint
+        // that is on again alone: start it here.
+        if (process->endedBySwitchOff && stillEnabled) {
+            runInBackground(QoS::UserInitiated, [endpoint](const ControllerRef& r) {
+                startRelayForEndpoint(r, endpoint);
+            });
+        }
         return;
     }
     if (stillEnabled) {

@@ -46,6 +46,9 @@ public:
     // Set when the application itself asked the process to end (switch-off, restart, stop): its
     // end is then not a lost connection and does not start the reconnect loop.
     bool endRequested = false;
+    // Set when a switch-off asked for the end. If the endpoint is switched on again before the
+    // process has ended, that switch-on found it still running and started nothing.
+    bool endedBySwitchOff = false;
 
     // Set once a line of this launch has revealed why its relay is silent: its run then does not
     // count as the quiet run that clears the endpoint's cause.

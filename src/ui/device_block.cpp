@@ -137,18 +137,27 @@ void DeviceRelayControl::sliderMovedTo(int position) {
 }
 
 void DeviceRelayControl::sliderReleased() {
-    if (vm_) {
-        vm_->setAudioBuffer(endpoint_, vm_->audioBufferMs());
-    }
+    // The knob's own position: audioBufferMs holds the last value dragged on any row.
+    applyBuffer(slider_->sliderPosition());
 }
 
 void DeviceRelayControl::sliderValueChanged(int position) {
     // A change without a drag (a click on the groove, the keyboard) is a whole edit at once.
-    if (syncing_ || slider_->isSliderDown() || !vm_) {
+    if (syncing_ || slider_->isSliderDown()) {
         return;
     }
-    vm_->audioBufferMs.set(position * kSliderStepMs);
-    vm_->setAudioBuffer(endpoint_, vm_->audioBufferMs());
+    applyBuffer(position);
+}
+
+void DeviceRelayControl::applyBuffer(int position) {
+    // Applying restarts the relay, so a value the endpoint already has is not applied again: a
+    // click that moves the knob and then releases it reports the same value twice.
+    const int ms = position * kSliderStepMs;
+    if (!vm_ || ms == vm_->audioBufferForEndpoint(endpoint_)) {
+        return;
+    }
+    vm_->audioBufferMs.set(ms);
+    vm_->setAudioBuffer(endpoint_, ms);
 }
 
 DeviceBlock::DeviceBlock(ZovAdizuZadiRizov* vm, QWidget* parent) : QWidget(parent), vm_(vm) {

@@ -35,6 +35,7 @@ private:
     void sliderMovedTo(int position);
     void sliderReleased();
     void sliderValueChanged(int position);
+    void applyBuffer(int position);
 
     QString endpoint_;
     QPointer<ZovAdizuZadiRizov> vm_;

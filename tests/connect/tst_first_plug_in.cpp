@@ -85,6 +85,7 @@ class FirstPlugInTest : public QObject {
     Q_OBJECT
 private slots:
     void phoneBecomesWirelessRelayAndRecovers();
+    void quickAllowStillGoesWireless();
 };
 
 void FirstPlugInTest::phoneBecomesWirelessRelayAndRecovers() {
@@ -207,6 +208,56 @@ void FirstPlugInTest::phoneBecomesWirelessRelayAndRecovers() {
     QCOMPARE(rig.status(), c.text(TextKey::audioRelayActive));
     QVERIFY(c.allEnabledEndpointsRunning());
     QVERIFY(c.isRunning());
+}
+
+// The user taps "Allow" while a setup asked for at plug-in would still be in its pause: adb lists
+// the phone "authorizing", then "unauthorized" while the prompt is up, then "device". The phone
+// refuses everything but the listing until it is authorised, and connects only once its daemon
+// has been switched to the network.
+void FirstPlugInTest::quickAllowStillGoesWireless() {
+    Gates gates(
+        {QStringLiteral("authorizing"), QStringLiteral("unauthorized"), QStringLiteral("device")});
+    const QString listing = gates.path(QStringLiteral("listing"));
+    const QString authorised = gates.path(QStringLiteral("authorised"));
+    const QString listening = gates.path(QStringLiteral("listening"));
+    writeListing(listing, QString());
+    const QString adbScript =
+        QStringLiteral(
+            "when track-devices\noutraw 0000\noutfile %1\noutfile %2\noutfile %3\nhang\n"
+            "when devices -l\noutfile %4\n"
+            "when -s R58M12345 tcpip 5555\nif %5\ntouch %6\n"
+            "out restarting in TCP mode port: 5555\n"
+            "when -s R58M12345 shell ip -f inet addr show wlan0.*\nif %5\nout 192.168.1.23\n"
+            "when -s R58M12345 .*\nerr error: device unauthorized.\nexit 1\n"
+            "when connect 192.168.1.23:5555\nif %6\nout connected to 192.168.1.23:5555\n"
+            "when connect 192.168.1.23:5555\n"
+            "out failed to connect to '192.168.1.23:5555': Connection refused\nexit 1\n")
+            .arg(gates.path(QStringLiteral("authorizing")),
+                 gates.path(QStringLiteral("unauthorized")), gates.path(QStringLiteral("device")),
+                 listing, authorised, listening);
+    RelayRig rig(kHangingScrcpy, adbScript, 0.1);
+    const auto letGo = qScopeGuard([&] { gates.releaseAll(); });
+    QVERIFY(rig.waitForLog(
+        QStringLiteral("[TrackDevices] Derived states -> USB:false Wireless:false")));
+
+    const auto show = [&](const QString& state, int waitMs) {
+        writeListing(listing,
+                     QString(kUsbLine).replace(QStringLiteral(" device "),
+                                               QLatin1Char(' ') + state + QLatin1Char(' ')));
+        if (state == QStringLiteral("device")) {
+            QVERIFY(QFile(authorised).open(QIODevice::WriteOnly));
+        }
+        gates.open(state, frame(kSerial + QLatin1Char('\t') + state + QLatin1Char('\n')));
+        QTest::qWait(waitMs);
+    };
+    // 0.7 s and 1.8 s of the user's time at this scale.
+    show(QStringLiteral("authorizing"), 70);
+    show(QStringLiteral("unauthorized"), 180);
+    show(QStringLiteral("device"), 0);
+
+    QVERIFY(rig.waitForLog(
+        QStringLiteral("[Debug] autoUSBSetupIfNeeded connected to 192.168.1.23:5555")));
+    QCOMPARE(rig.c->endpoint(), kEndpoint);
 }
 
 QTEST_GUILESS_MAIN(FirstPlugInTest)

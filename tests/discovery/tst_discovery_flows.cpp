@@ -1,3 +1,5 @@
+#include <QSaveFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "app/controller.h"
@@ -79,6 +81,7 @@ private slots:
     void phoneAllowedAfterPromptSeenByCheck();
     void phoneAllowedAfterPromptSeenByWatcher();
     void watcherSwitchesToAnotherPhone();
+    void wirelessPhonesListedAsTheWatcherSeesThem();
     void watcherWithoutAdbOrUnlaunchable();
     void watcherStoppedAtDestruction();
     void watcherRestartsWithoutLeaking();
@@ -328,6 +331,46 @@ void DiscoveryFlowsTest::watcherSwitchesToAnotherPhone() {
     QCOMPARE(countLogged(c, QStringLiteral("[TrackDevices] Snapshot lines:\nABC987\tdevice")), 1);
     QCOMPARE(log.filter(QStringLiteral("Snapshot lines")).size(),
              logMessages(c.logs()).filter(QStringLiteral("Snapshot lines")).size());
+}
+
+void DiscoveryFlowsTest::wirelessPhonesListedAsTheWatcherSeesThem() {
+    // One phone is still connected over Wi-Fi when the application starts; another tool connects a
+    // second one later, which the watcher's next run reports.
+    const QString first = QStringLiteral("192.168.1.20:5555\tdevice\n");
+    const QString both = first + QStringLiteral("192.168.1.21:5555\tdevice\n");
+    QTemporaryDir dir;
+    const QString listingFile = dir.filePath(QStringLiteral("listing"));
+    const auto list = [&](const QStringList& lines) {
+        QSaveFile file(listingFile);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QStringLiteral("List of devices attached\n%1\n\n")
+                       .arg(lines.join(QLatin1Char('\n')))
+                       .toUtf8());
+        QVERIFY(file.commit());
+    };
+    const QString a =
+        QStringLiteral("192.168.1.20:5555 device product:a model:Pixel_7 device:a transport_id:3");
+    const QString b =
+        QStringLiteral("192.168.1.21:5555 device product:b model:SM_S918B device:b transport_id:4");
+    list({a});
+    Rig rig(QStringLiteral("when track-devices\ntimes 1\noutraw ") + frameScript(first) +
+            QStringLiteral("\nhang\nwhen track-devices\noutraw ") + frameScript(both) +
+            QStringLiteral("\nhang\nwhen devices -l\noutfile ") + listingFile + QLatin1Char('\n'));
+    auto& c = rig.c();
+    const auto names = [&] {
+        QStringList listed;
+        for (const DiscoveredDevice& row : c.connectedTCPIPDevices()) {
+            listed << row.name;
+        }
+        return listed;
+    };
+    QVERIFY(waitUntil([&] { return names() == QStringList{QStringLiteral("Pixel_7")}; }));
+
+    list({a, b});
+    c.startTrackDevicesWatcher();
+    QVERIFY(waitUntil([&] {
+        return names() == QStringList({QStringLiteral("Pixel_7"), QStringLiteral("SM_S918B")});
+    }));
 }
 
 void DiscoveryFlowsTest::watcherWithoutAdbOrUnlaunchable() {

@@ -37,6 +37,7 @@ private slots:
     void startRelayWithNothingStartedSaysSo();
     void stopRelayKillsWhatIgnoresSigterm();
     void switchingOffOneOfTwoAndThenTheLast();
+    void switchedBackOnWhileItsRelayEnds();
     void perDeviceConnectFailureAndSettingsWithoutRestart();
     void switchedOffDuringItsStartStaysOff();
 };
@@ -193,6 +194,20 @@ void RelayFlowsTest::switchingOffOneOfTwoAndThenTheLast() {
     QVERIFY(!rig.c->isReconnecting);
     QVERIFY(waitUntil([&] { return !rig.c->batteryTimer; }));
     QVERIFY(waitUntil([] { return liveScrcpyProcessCount() == 0; }));
+}
+
+void RelayFlowsTest::switchedBackOnWhileItsRelayEnds() {
+    // The first scrcpy ends only when killed, 0.3 s after SIGTERM at this scale; the user switches
+    // it on again 0.2 s (scaled) after switching it off.
+    RelayRig rig("when .*\ntimes 1\nignore-term\nout ready\nhang\nwhen .*\nhang\n", QString(), 0.1);
+    rig.c->setRelayEnabled("A", true);
+    QVERIFY(rig.waitForLog("[scrcpy][A] ready"));
+    rig.c->setRelayEnabled("A", false);
+    QTest::qWait(20);
+    rig.c->setRelayEnabled("A", true);
+    QVERIFY(waitUntil([&] { return rig.scrcpyRuns().size() == 2 && rig.running("A"); }));
+    QVERIFY(waitUntil([&] { return rig.status() == kActive; }));
+    QVERIFY(rig.c->scrcpyActive() && rig.c->relayRequested());
 }
 
 void RelayFlowsTest::perDeviceConnectFailureAndSettingsWithoutRestart() {

@@ -7,11 +7,13 @@
 // spaces, POSIX extended regular expression, whole string) runs its actions in order.
 //   when <regex>           starts a rule
 //   times <n>              the rule is used for its first n matching calls only
+//   if <path>              the rule is used only while that file exists
 //   out <text>             writes text + line feed to standard output ("\n", "\t", "\\" and
 //                          "\xHH" are decoded)
 //   outraw <text>          the same without the final line feed
 //   err <text> / errraw    the same for standard error
 //   outfile <path>         copies a file's bytes to standard output
+//   touch <path>           creates that file (a later call's "if" sees it)
 //   flood <bytes>          writes that many bytes ("x", with a line feed every 80) to both streams
 //   keepenv <variable>     writes the variable's value (nothing when unset) to "<name>.<variable>"
 //   sleep <ms>             pauses
@@ -42,6 +44,7 @@ namespace {
 struct Rule {
     std::string pattern;
     long times = -1;
+    std::string requiredFile;
     std::vector<std::pair<std::string, std::string>> actions;
 };
 
@@ -81,9 +84,11 @@ std::vector<Rule> readScript(const std::string& path) {
         const std::string word = line.substr(0, space);
         const std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
         if (word == "when") {
-            rules.push_back(Rule{rest, -1, {}});
+            rules.push_back(Rule{rest, -1, {}, {}});
         } else if (!rules.empty() && word == "times") {
             rules.back().times = std::stol(rest);
+        } else if (!rules.empty() && word == "if") {
+            rules.back().requiredFile = rest;
         } else if (!rules.empty()) {
             rules.back().actions.emplace_back(word, rest);
         }
@@ -159,7 +164,9 @@ int main(int argc, char** argv) {
 
         auto counts = readCounts(self + ".counts");
         for (size_t i = 0; i < rules.size(); ++i) {
-            if (!matches(rules[i].pattern, joined)) {
+            if (!matches(rules[i].pattern, joined) ||
+                (!rules[i].requiredFile.empty() &&
+                 access(rules[i].requiredFile.c_str(), F_OK) != 0)) {
                 continue;
             }
             if (rules[i].times >= 0 && counts[i] >= rules[i].times) {
@@ -191,6 +198,8 @@ int main(int argc, char** argv) {
             std::stringstream data;
             data << file.rdbuf();
             writeAll(1, data.str());
+        } else if (word == "touch") {
+            std::ofstream created(arg, std::ios::app);
         } else if (word == "flood") {
             std::string chunk(80, 'x');
             chunk.back() = '\n';

@@ -305,7 +305,8 @@ void WindowTest::rowSaysWhyItsRelayIsSilent() {
 void WindowTest::videoSwitchAndBufferSlider() {
     WindowRig rig;
     ShownView v(rig.c.get());
-    rig.c->connectedTCPIPDevices.set({wirelessEntry(kPhoneA, QStringLiteral("Pixel_7"))});
+    rig.c->connectedTCPIPDevices.set({wirelessEntry(kPhoneA, QStringLiteral("Pixel_7")),
+                                      wirelessEntry(kPhoneB, QStringLiteral("SM_S918B"))});
     v.settle();
     DeviceRelayControl* control = v.view.rows().first()->relayControl();
     QCOMPARE(control->width(), DeviceRelayControl::kWidth);
@@ -333,6 +334,27 @@ void WindowTest::videoSwitchAndBufferSlider() {
     v.settle();
     QCOMPARE(control->bufferLabel()->text(), QStringLiteral("220ms"));
     QCOMPARE(slider->value() * 10, 220);
+
+    // The other row relays. A press and release on its knob changes nothing; a click on its
+    // groove that moves the knob (the middle button here) applies its own value, restarting once.
+    rig.c->setRelayEnabled(kPhoneB, true);
+    const auto connects = [&] {
+        return rig.resources.arguments("adb").count({QStringLiteral("connect"), kPhoneB});
+    };
+    QVERIFY(waitUntil([&] { return rig.c->scrcpyActive() && connects() == 1; }));
+    QSlider* other = v.view.rows()[1]->relayControl()->bufferSlider();
+    other->setSliderDown(true);
+    other->setSliderDown(false);
+    QTest::mouseClick(other, Qt::MiddleButton, {}, QPoint(other->width() - 2, other->height() / 2));
+    const int chosen = other->value() * 10;
+    QVERIFY(chosen > 150);
+    QVERIFY(waitUntil([&] { return rig.resources.arguments("scrcpy").size() == 2; }));
+    QTest::qWait(100);
+    QCOMPARE(connects(), 2);
+    QCOMPARE(rig.resources.arguments("scrcpy").last().last(),
+             QStringLiteral("--audio-buffer=") + QString::number(chosen));
+    QCOMPARE(rig.c->audioBufferMsByEndpoint(),
+             (QMap<QString, int>{{kPhoneA, 220}, {kPhoneB, chosen}}));
 }
 
 void WindowTest::alertRowStopsTheAlert() {
