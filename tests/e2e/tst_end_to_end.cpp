@@ -27,9 +27,6 @@ using namespace sonavel::test;
 
 namespace {
 
-// This program's own adb server, away from 5037 and from the other test programs' ones.
-const QByteArray kServerPort = "15751";
-
 // A tenth of the tests' usual pace: the reconnect loop and the battery poll then run the real adb
 // every 100 and 600 ms instead of piling its calls up on a loaded machine.
 constexpr double kTimeScale = 0.01;
@@ -158,7 +155,7 @@ private:
     };
 
     // Declared first, so that it goes last: it kills the server also when a case failed.
-    PrivateAdbServer server_{kServerPort};
+    PrivateAdbServer server_;
     std::unique_ptr<Story> story_;
 };
 

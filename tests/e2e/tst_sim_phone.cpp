@@ -38,7 +38,7 @@ private slots:
     void oldPhoneWithoutShellV2();
 
 private:
-    PrivateAdbServer server_{"15731"};
+    PrivateAdbServer server_;
 };
 
 void SimPhoneTest::initTestCase() {

@@ -3,6 +3,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpServer>
 #include <QTest>
 #include <atomic>
 #include <memory>
@@ -24,11 +25,10 @@ bool realAdbInstalled() {
     return QFileInfo(kRealAdb).isExecutable();
 }
 
-PrivateAdbServer::PrivateAdbServer(const QByteArray& port) {
-    qputenv("ANDROID_ADB_SERVER_PORT", port);
-    if (realAdbInstalled()) {
-        kill();
-    }
+PrivateAdbServer::PrivateAdbServer() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost);
+    qputenv("ANDROID_ADB_SERVER_PORT", QByteArray::number(probe.serverPort()));
 }
 
 PrivateAdbServer::~PrivateAdbServer() {

@@ -10,9 +10,8 @@ namespace sonavel {
 class ZovAdizuZadiRizov;
 }
 
-// Debian's real adb for the tests that let the real tool judge, always on a server port of one
-// test program alone, so that a developer's own server (5037) and the other test programs' ones
-// are never touched.
+// Debian's real adb for the tests that let the real tool judge, always on a server of one test
+// program alone.
 namespace sonavel::test {
 
 inline const QString kRealAdb = QStringLiteral("/usr/bin/adb");
@@ -29,13 +28,15 @@ struct RealAdbRun {
     QString err;
 };
 
-// Owns the test program's private adb server. Construction points this process, and so every adb
-// the code under test starts, at the port, and ends a server left there by an earlier run; the
-// destructor kills the server, also after a failed test, so no adb server outlives the program.
-// Make it a member declared before anything that runs adb, so that it goes last. Main thread.
+// Owns the test program's private adb server, on a loopback port that was free when it was made,
+// so that a developer's own server (5037) and other test programs, of this checkout or of another
+// one running at the same time, are never touched. Construction points this process, and so every
+// adb the code under test starts, at the port; the destructor kills the server, also after a
+// failed test, so no adb server outlives the program. Make it a member declared before anything
+// that runs adb, so that it goes last. Main thread.
 class PrivateAdbServer {
 public:
-    explicit PrivateAdbServer(const QByteArray& port);
+    PrivateAdbServer();
     ~PrivateAdbServer();
     PrivateAdbServer(const PrivateAdbServer&) = delete;
     PrivateAdbServer& operator=(const PrivateAdbServer&) = delete;

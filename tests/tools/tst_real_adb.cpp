@@ -17,7 +17,7 @@ private slots:
 
 private:
     AdbResult run(const QStringList& args) { return runThroughController(*controller_, args); }
-    PrivateAdbServer server_{"15037"};
+    PrivateAdbServer server_;
     FakeResources res_;
     std::unique_ptr<TestEnvironment> env_;
     std::unique_ptr<ZovAdizuZadiRizov> controller_;
