@@ -243,12 +243,19 @@ void EndToEndTest::returningUserRelaysThroughTheRealAdb() {
     // No wireless entry is listed yet: the summary row stands for the stored endpoint and offers
     // its relay switch.
     QVERIFY(waitUntil([&] { return view.rows().size() == 1 && rowFor(view, endpoint); }));
-    DeviceBlock* row = rowFor(view, endpoint);
-    SwitchButton* relay = row->relayControl()->relaySwitch();
-    QVERIFY(!relay->isChecked());
+    // The row is made anew once the phone is listed, so it is looked up at every use.
+    const auto rowText = [&](QLabel* (DeviceBlock::*label)() const) {
+        const DeviceBlock* row = rowFor(view, endpoint);
+        return row ? (row->*label)()->text() : QString();
+    };
+    const auto relayOn = [&] {
+        const DeviceBlock* row = rowFor(view, endpoint);
+        return row && row->relayControl()->relaySwitch()->isChecked();
+    };
+    QVERIFY(!relayOn());
     QVERIFY(app.scrcpyRuns().isEmpty());
 
-    click(relay);
+    click(rowFor(view, endpoint)->relayControl()->relaySwitch());
     QVERIFY(waitUntil([&] { return app.scrcpyRuns().size() == 1; }, kRealAdbLimitMs));
     QCOMPARE(app.scrcpyRuns().first(),
              (QStringList{"-s", endpoint, "--no-window", "--no-video", "--no-control",
@@ -259,8 +266,9 @@ void EndToEndTest::returningUserRelaysThroughTheRealAdb() {
                           QStringLiteral(": connected to ") + endpoint);
     }));
     QVERIFY(realAdbListingLine(endpoint).contains(QStringLiteral(" device ")));
-    QTRY_COMPARE_WITH_TIMEOUT(row->audioLine()->text(), en(TextKey::audioRelayActive), kWaitMs);
-    QVERIFY(relay->isChecked());
+    QTRY_COMPARE_WITH_TIMEOUT(rowText(&DeviceBlock::audioLine), en(TextKey::audioRelayActive),
+                              kWaitMs);
+    QVERIFY(relayOn());
 
     // The relay's battery poll reads the level only the phone knows.
     QVERIFY(waitUntil([&] { return c.batteryLevels().value(endpoint) == 67; }, kRealAdbLimitMs));
@@ -269,13 +277,14 @@ void EndToEndTest::returningUserRelaysThroughTheRealAdb() {
     // Connected by the relay, the phone is listed under the model adb gives it. A tap on its row
     // asks the phone itself for its level, and from then on the poll keeps the row's level
     // current.
-    QTRY_VERIFY_WITH_TIMEOUT(rowFor(view, endpoint)->nameLabel()->text() == "Sim_Phone",
-                             kRealAdbLimitMs);
-    row = rowFor(view, endpoint);
-    click(row->nameLabel());
-    QTRY_COMPARE_WITH_TIMEOUT(row->batteryText()->text(), QStringLiteral("67%"), kRealAdbLimitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(rowText(&DeviceBlock::nameLabel), QStringLiteral("Sim_Phone"),
+                              kRealAdbLimitMs);
+    click(rowFor(view, endpoint)->nameLabel());
+    QTRY_COMPARE_WITH_TIMEOUT(rowText(&DeviceBlock::batteryText), QStringLiteral("67%"),
+                              kRealAdbLimitMs);
     QVERIFY(phone.setBattery(55, QStringLiteral("none")));
-    QTRY_COMPARE_WITH_TIMEOUT(row->batteryText()->text(), QStringLiteral("55%"), kRealAdbLimitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(rowText(&DeviceBlock::batteryText), QStringLiteral("55%"),
+                              kRealAdbLimitMs);
     QCOMPARE(c.batteryLevels().value(endpoint), 55);
 }
 
