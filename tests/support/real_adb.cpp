@@ -25,15 +25,6 @@ AdbResult runRealAdb(const QStringList& arguments) {
             QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError())};
 }
 
-QString realAdbListingLine(const QString& endpoint) {
-    for (const QString& line : runRealAdb(adb::devicesLong()).output.split(QLatin1Char('\n'))) {
-        if (line.section(QLatin1Char(' '), 0, 0).section(QLatin1Char('\t'), 0, 0) == endpoint) {
-            return line;
-        }
-    }
-    return {};
-}
-
 PrivateAdbServer::PrivateAdbServer() {
     QTcpServer probe;
     probe.listen(QHostAddress::LocalHost);

@@ -24,9 +24,6 @@ inline bool realAdbInstalled() {
 // standard output, and its exit status (-1 when it did not finish).
 AdbResult runRealAdb(const QStringList& arguments);
 
-// The endpoint's line in "adb devices -l", or empty when it is not listed.
-QString realAdbListingLine(const QString& endpoint);
-
 // The test program's private adb server, on a loopback port that was free when it was made, so
 // that a developer's own server (5037) and other test programs are never touched. Construction
 // points this process, and so every adb the code under test starts, at the port; the destructor
