@@ -17,9 +17,6 @@
 #include "ui/main_view.h"
 #include "ui/switch_button.h"
 
-// Rig options are named; the ones left out keep their defaults.
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-
 using namespace sonavel;
 using namespace sonavel::test;
 

@@ -10,9 +10,6 @@
 #include "support/rig.h"
 #include "tools/adb_commands.h"
 
-// Rig options are named; the ones left out keep their defaults.
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-
 using namespace sonavel;
 using namespace sonavel::test;
 
