@@ -8,7 +8,6 @@
 
 #include <QSaveFile>
 #include <QTemporaryDir>
-#include <optional>
 
 #include "connect/ip_probe.h"
 #include "support/rig.h"
@@ -47,27 +46,22 @@ public:
         return rig_.emplace(options);
     }
     QString pipe(const QString& name) {
-        mkfifo(QFile::encodeName(dir_.filePath(name)).constData(), 0600);
-        return pipes_.emplace_back(dir_.filePath(name));
-    }
-    QString write(const QString& name, const QByteArray& bytes) const {
-        QSaveFile file(dir_.filePath(name));  // replaced whole: never read half-written
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() ||
-            !file.commit()) {
-            qFatal("cannot write %s", qPrintable(name));
-        }
-        return file.fileName();
+        mkfifo(QFile::encodeName(path(name)).constData(), 0600);
+        return pipes_.emplace_back(path(name));
     }
     QString list(const QStringList& lines) const {
-        return write("listing",
-                     ("List of devices attached\n" + lines.join(u'\n') + "\n\n").toUtf8());
+        QSaveFile file(path("listing"));  // replaced whole: never read half-written
+        file.open(QIODevice::WriteOnly);
+        file.write(("List of devices attached\n" + lines.join(u'\n') + "\n\n").toUtf8());
+        file.commit();
+        return file.fileName();
     }
     // Waits until the tool reads the pipe, then hands it the text and ends its input.
     void release(const QString& name, const QByteArray& text = {}) const {
-        const QByteArray path = QFile::encodeName(dir_.filePath(name));
+        const QByteArray file = QFile::encodeName(path(name));
         int fd = -1;
         QVERIFY(
-            waitUntil([&] { return (fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK)) >= 0; }));
+            waitUntil([&] { return (fd = ::open(file.constData(), O_WRONLY | O_NONBLOCK)) >= 0; }));
         QCOMPARE(::write(fd, text.constData(), size_t(text.size())), text.size());
         ::close(fd);
     }
@@ -92,56 +86,73 @@ void letChecksRun(const Rig& rig) {
 class ConnectTest : public QObject {
     Q_OBJECT
 private slots:
+    // Each event: a state, where adb shows it ("both", only its "stream" or only its "list") and
+    // then a pause in ms or until the USB "checks" have looked twice.
     void firstPlugIn_data() {
-        QTest::addColumn<bool>("quickAllow");
-        QTest::newRow("allowed before") << false;
-        QTest::newRow("quick Allow") << true;
+        QTest::addColumn<QStringList>("events");
+        QTest::newRow("allowed before") << QStringList{"device both"};
+        QTest::newRow("quick Allow")
+            << QStringList{"authorizing both 70", "unauthorized both 180", "device both"};
+        QTest::newRow("allowed later, seen by the check")
+            << QStringList{"unauthorized both checks", "device list"};
+        QTest::newRow("allowed later, seen by the watcher")
+            << QStringList{"unauthorized both checks", "device stream"};
     }
 
-    // A phone plugged in for the first time, allowed before or within moments (adb lists it
+    // A phone plugged in for the first time and allowed at some moment (adb lists it
     // "authorizing", "unauthorized" while the prompt is up, then "device"), to a relay that
     // recovers. The phone refuses all but the listing until allowed, and a connect until "tcpip"
     // has put its daemon on the network.
     void firstPlugIn() {
-        QFETCH(bool, quickAllow);
+        QFETCH(QStringList, events);
         Stage stage;
-        const QString allowed = stage.path("allowed"), listening = stage.path("listening");
+        QString stream;
+        for (qsizetype i = 0; i < events.size(); ++i) {
+            if (!events[i].contains(" list")) {
+                stream += "outfile " + stage.pipe(QString::number(i)) + '\n';
+            }
+        }
+        const QString allowed = stage.path("allowed");
         Rig& rig = stage.start(
             QStringLiteral(
-                "when track-devices\noutraw 0000\noutfile %1\noutfile %2\noutfile %3\nhang\n"
-                "when devices -l\noutfile %4\n"
-                "when -s R58M12345 tcpip 5555\nif %5\ntouch %6\nout restarting in TCP mode\n"
-                "when -s R58M12345 shell ip -f inet addr show wlan0.*\nif %5\nout 192.168.1.23\n"
+                "when track-devices\noutraw 0000\n%1hang\n"
+                "when devices -l\noutfile %2\n"
+                "when -s R58M12345 tcpip 5555\nif %3\ntouch %4\nout restarting in TCP mode\n"
+                "when -s R58M12345 shell ip -f inet addr show wlan0.*\nif %3\nout 192.168.1.23\n"
                 "when -s R58M12345 .*\nerr error: device unauthorized.\nexit 1\n"
-                "when connect %8\nif %6\ntimes 1\noutfile %7\n"
-                "when connect %8\nif %6\nout already connected to %8\n"
-                "when connect %8\nout failed to connect to '%8': Connection refused\nexit 1\n")
-                .arg(stage.pipe("authorizing"), stage.pipe("unauthorized"), stage.pipe("device"),
-                     stage.list({}), allowed, listening, stage.pipe("connect"), kEndpoint),
+                "when connect %6\nif %4\ntimes 1\noutfile %5\n"
+                "when connect %6\nif %4\nout already connected to %6\n"
+                "when connect %6\nout failed to connect to '%6': Connection refused\nexit 1\n")
+                .arg(stream, stage.list({}), allowed, stage.path("listening"),
+                     stage.pipe("connect"), kEndpoint),
             0.1);
         ZovAdizuZadiRizov& c = *rig.c;
 
-        // The pauses are 0.7 s and 1.8 s of the user's time at this scale.
-        const std::pair<QString, int> steps[] = {
-            {"authorizing", 70}, {"unauthorized", 180}, {"device", 0}};
-        for (const auto& [state, pauseMs] : steps) {
-            const bool shown = quickAllow || state == "device";
-            if (shown) {
-                stage.list({QString(kUsbLine).replace(" device ", " " + state + " ")});
+        for (qsizetype i = 0; i < events.size(); ++i) {
+            const QStringList event = events[i].split(' ');  // state, where, pause
+            if (event[1] != "stream") {
+                stage.list({QString(kUsbLine).replace(" device ", " " + event[0] + " ")});
             }
-            if (state == "device") {
-                stage.write("allowed", {});
+            if (event[0] == "device") {
+                QFile(allowed).open(QIODevice::WriteOnly);
             }
-            stage.release(state, shown ? table(state) : QByteArray());
-            QTest::qWait(quickAllow ? pauseMs : 0);
+            if (event[1] != "list") {
+                stage.release(QString::number(i), table(event[0]));
+            }
+            if (event.value(2) == "checks") {  // and nothing is set up before the phone is allowed
+                letChecksRun(rig);
+                QVERIFY(!rig.adbCalls().contains(adb::tcpip(kSerial)));
+            }
+            QTest::qWait(event.value(2).toInt());
         }
         QVERIFY(waitUntil([&] { return rig.adbCalls().contains(adb::connect(kEndpoint)); }));
-        // An automatic flow the watcher may have started finds no wireless row: let it end before
-        // the connect lands, or it would pick the new row itself.
-        QVERIFY(rig.waitForLog("[TrackDevices] Derived states -> USB:true Wireless:false"));
+        // Every table sent has been read, and each automatic flow those started has ended on a
+        // status of its own; one still running when the connect lands would pick the new row.
         QVERIFY(waitUntil([&] {
-            return !rig.logged("[AutoFlow] Starting autoStartFullFlow") ||
-                   c.statusText().startsWith("[AutoFlow]");
+            const QStringList log = rig.log();
+            return log.filter("[TrackDevices] Derived states").size() > stream.count("outfile") &&
+                   log.filter("statusText changed to: [AutoFlow]").size() ==
+                       log.filter("[AutoFlow] Starting autoStartFullFlow").size();
         }));
         QVERIFY(!c.isRunning());
 
@@ -150,20 +161,15 @@ private slots:
         // One row for the phone: the wireless endpoint paired with its USB row, named by its model.
         QVERIFY(waitUntil([&] {
             const auto rows = c.discoveredDevices();
-            return rows.size() == 1 && rows[0].ip == kEndpoint;
+            return rows.size() == 1 && rows[0].serial == kSerial && rows[0].ip == kEndpoint &&
+                   c.statusText() == c.text(TextKey::wirelessConnectionReady);
         }));
-        const DiscoveredDevice row = c.discoveredDevices().first();
-        QVERIFY(row.serial == kSerial && row.name == "Pixel_7" && row.transport == kTransportUSB);
+        QVERIFY(c.discoveredDevices()[0].name == "Pixel_7");
+        QCOMPARE(c.discoveredDevices()[0].transport, kTransportUSB);
         const QList<QStringList> calls = rig.adbCalls();
-        qsizetype at = -1;
-        for (const QStringList& call :
-             {adb::startServer(), adb::tcpip(kSerial),
-              adb::shell(kSerial, ipProbeCommands().first()), adb::connect(kEndpoint)}) {
-            QVERIFY2((at = calls.indexOf(call, at + 1)) >= 0, qPrintable(call.join(' ')));
-        }
         QCOMPARE(calls.count(adb::tcpip(kSerial)), 1);
+        QVERIFY(calls.indexOf(adb::tcpip(kSerial)) < calls.indexOf(adb::connect(kEndpoint)));
         QCOMPARE(c.endpoint(), kEndpoint);
-        QCOMPARE(c.statusText(), c.text(TextKey::wirelessConnectionReady));
 
         // Switched on: scrcpy relays the audio only, and never takes control of the phone.
         c.setRelayEnabled(kEndpoint, true);
@@ -181,44 +187,11 @@ private slots:
         QVERIFY(waitUntil([&] { return !c.reconnectTimer; }));
         QCOMPARE(rig.scrcpyRuns().last(), arguments);
         QCOMPARE(c.statusText(), c.text(TextKey::audioRelayActive));
-    }
 
-    void allowedAfterPrompt_data() {
-        QTest::addColumn<bool>("byWatcher");
-        QTest::newRow("USB check") << false;
-        QTest::newRow("watcher") << true;
-    }
-
-    // A phone first listed waiting for the user's authorisation is set up once it is allowed,
-    // seen so by the USB check or by the watcher; and only then.
-    void allowedAfterPrompt() {
-        QFETCH(bool, byWatcher);
-        Stage stage;
-        Rig& rig = stage.start(
-            QStringLiteral("when track-devices\noutfile %1\nhang\n"
-                           "when devices -l\noutfile %2\n")
-                .arg(stage.pipe("track"), stage.list({"R58M12345 unauthorized usb:1-1"})),
-            0.01);
-        ZovAdizuZadiRizov& c = *rig.c;
-        QVERIFY(waitUntil([&] { return c.usbSerialsAwaitingReady.contains(kSerial); }));
-        letChecksRun(rig);
-        QVERIFY(!rig.adbCalls().contains(adb::tcpip(kSerial)));
-
-        // In the watcher's case the listing still shows the prompt: the check cannot see it.
-        if (byWatcher) {
-            stage.release("track", table("unauthorized") + table("device"));
-        } else {
-            stage.list({kUsbLine});
-        }
-        QVERIFY(waitUntil([&] { return rig.adbCalls().contains(adb::tcpip(kSerial)); }));
-        QVERIFY(waitUntil([&] { return c.usbSetupsInProgress.isEmpty(); }));
-        letChecksRun(rig);
-        // The checks that follow find nothing new (an automatic flow the watcher started may ask
-        // again once the setup has ended).
-        QVERIFY(byWatcher || rig.adbCalls().count(adb::tcpip(kSerial)) == 1);
-        QVERIFY(c.isUSBDeviceConnected());
-        stage.list({});  // unplugged
+        // The cable is pulled: the phone is gone from USB, its relay goes on over Wi-Fi.
+        stage.list({kWirelessLine});
         QVERIFY(waitUntil([&] { return !c.isUSBDeviceConnected() && !c.observedUSBSerial; }));
+        QVERIFY(rig.running(kEndpoint));
     }
 
     void setupOutcomes_data() {
