@@ -1,0 +1,313 @@
+// A phone found on USB, set up for Wi-Fi and connected, over fake adb and scrcpy: by the periodic
+// USB check, by the device watcher, or by both at once. Either may notice a phone first, so the
+// cases look at what adb was asked, the rows, the endpoint and scrcpy's runs, never at which one.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QSaveFile>
+
+#include "connect/ip_probe.h"
+#include "support/rig.h"
+#include "tools/adb_commands.h"
+
+using namespace sonavel;
+using namespace sonavel::test;
+
+namespace {
+
+const QString kSerial = QStringLiteral("R58M12345");
+const QString kEndpoint = QStringLiteral("192.168.1.23:5555");
+const QString kUsbLine = QStringLiteral(
+    "R58M12345 device usb:1-1 product:panther model:Pixel_7 device:panther transport_id:2");
+const QString kWirelessLine = QStringLiteral(
+    "192.168.1.23:5555 device product:panther model:Pixel_7 device:panther transport_id:3");
+
+const QStringList kScrcpyArguments = {
+    "-s",           "192.168.1.23:5555",     "--no-window",       "--no-video",
+    "--no-control", "--audio-source=output", "--audio-buffer=150"};
+
+// Files the fake adb reads, and the rig over them: a device listing the test rewrites, and named
+// pipes that hold a call (read with "outfile") until the test writes to them.
+class Stage {
+public:
+    // Lets go of the tools that still wait, so that the rig (ended next) sees them end.
+    ~Stage() {
+        for (const QString& p : pipes_) {
+            ::close(::open(QFile::encodeName(p).constData(), O_WRONLY | O_NONBLOCK));
+        }
+    }
+    Rig& start(const QString& adb, double scale = 0.001) {
+        RigOptions options;
+        options.adb = adb;
+        options.scale = scale;
+        return rig_.emplace(options);
+    }
+    QString pipe(const QString& name) {
+        mkfifo(QFile::encodeName(path(name)).constData(), 0600);
+        return pipes_.emplace_back(path(name));
+    }
+    QString list(const QStringList& lines) const {
+        QSaveFile file(path("listing"));  // replaced whole: never read half-written
+        file.open(QIODevice::WriteOnly);
+        file.write(("List of devices attached\n" + lines.join(u'\n') + "\n\n").toUtf8());
+        file.commit();
+        return file.fileName();
+    }
+    // Waits until the tool reads the pipe, then hands it the text and ends its input.
+    void release(const QString& name, const QByteArray& text = {}) const {
+        const QByteArray file = QFile::encodeName(path(name));
+        int fd = -1;
+        QVERIFY(
+            waitUntil([&] { return (fd = ::open(file.constData(), O_WRONLY | O_NONBLOCK)) >= 0; }));
+        QCOMPARE(::write(fd, text.constData(), size_t(text.size())), text.size());
+        ::close(fd);
+    }
+    QString path(const QString& name) const { return dir_.filePath(name); }
+
+private:
+    QTemporaryDir dir_;
+    QStringList pipes_;
+    std::optional<Rig> rig_;
+};
+
+}  // namespace
+
+class ConnectTest : public QObject {
+    Q_OBJECT
+private slots:
+    // Each event: a state, where adb shows it (its device "stream", its "list" or both) and then a
+    // pause in ms, or until the USB "checks" have looked twice.
+    void firstPlugIn_data() {
+        QTest::addColumn<QStringList>("events");
+        QTest::newRow("allowed before") << QStringList{"device stream+list"};
+        QTest::newRow("quick Allow") << QStringList{
+            "authorizing stream+list 70", "unauthorized stream+list 180", "device stream+list"};
+        QTest::newRow("allowed later, seen by the check")
+            << QStringList{"unauthorized stream+list checks", "device list"};
+        QTest::newRow("allowed later, seen by the watcher")
+            << QStringList{"unauthorized stream+list checks", "device stream"};
+    }
+
+    // A phone plugged in for the first time and allowed at some moment (adb lists it
+    // "authorizing", "unauthorized" while the prompt is up, then "device"), to a relay that
+    // recovers. The phone refuses all but the listing until allowed, and a connect until "tcpip"
+    // has put its daemon on the network.
+    void firstPlugIn() {
+        QFETCH(QStringList, events);
+        Stage stage;
+        QString stream;
+        for (const QString& event : events.filter("stream")) {
+            stream += "outfile " + stage.pipe(event.section(' ', 0, 0)) + '\n';
+        }
+        const QString allowed = stage.path("allowed");
+        Rig& rig = stage.start(
+            QStringLiteral(
+                "when track-devices\noutraw 0000\n%1hang\n"
+                "when devices -l\noutfile %2\n"
+                "when -s R58M12345 tcpip 5555\nif %3\ntouch %4\nout restarting in TCP mode\n"
+                "when -s R58M12345 shell ip -f inet addr show wlan0.*\nif %3\nout 192.168.1.23\n"
+                "when -s R58M12345 .*\nerr error: device unauthorized.\nexit 1\n"
+                "when connect %6\nif %4\ntimes 1\noutfile %5\n"
+                "when connect %6\nif %4\nout already connected to %6\n"
+                "when connect %6\nout failed to connect to '%6': Connection refused\nexit 1\n")
+                .arg(stream, stage.list({}), allowed, stage.path("listening"),
+                     stage.pipe("connect"), kEndpoint),
+            0.1);
+        ZovAdizuZadiRizov& c = *rig.c;
+
+        for (const QString& step : events) {
+            const QStringList event = step.split(' ');  // state, where, pause
+            if (event[1].contains("list")) {
+                stage.list({QString(kUsbLine).replace(" device ", " " + event[0] + " ")});
+            }
+            if (event[0] == "device") {
+                QFile(allowed).open(QIODevice::WriteOnly);
+            }
+            if (event[1].contains("stream")) {
+                stage.release(event[0], frame(kSerial + '\t' + event[0] + '\n'));
+            }
+            if (event.value(2) == "checks") {  // they find nothing to set up before it is allowed
+                const auto checks = rig.resources.arguments("adb").count(adb::devicesLong()) + 2;
+                QVERIFY(waitUntil([&] {
+                    return rig.resources.arguments("adb").count(adb::devicesLong()) >= checks;
+                }));
+                QVERIFY(!rig.adbCalls().contains(adb::tcpip(kSerial)));
+            }
+            QTest::qWait(event.value(2).toInt());
+        }
+        QVERIFY(waitUntil([&] { return rig.adbCalls().contains(adb::connect(kEndpoint)); }));
+        // Every table sent has been read, and each automatic flow those started has ended on a
+        // status of its own; one still running when the connect lands would pick the new row.
+        QVERIFY(waitUntil([&] {
+            const QStringList log = rig.log();
+            return log.filter("[TrackDevices] Derived states").size() > stream.count("outfile") &&
+                   log.filter("statusText changed to: [AutoFlow]").size() ==
+                       log.filter("[AutoFlow] Starting autoStartFullFlow").size();
+        }));
+
+        stage.list({kUsbLine, kWirelessLine});
+        stage.release("connect", "connected to 192.168.1.23:5555\n");
+        // One row for the phone: the wireless endpoint paired with its USB row, named by its model.
+        QVERIFY(waitUntil([&] {
+            const auto rows = c.discoveredDevices();
+            return rows.size() == 1 && rows[0].serial == kSerial && rows[0].ip == kEndpoint &&
+                   rows[0].name == "Pixel_7" && rows[0].transport == kTransportUSB &&
+                   c.statusText() == c.text(TextKey::wirelessConnectionReady);
+        }));
+        QCOMPARE(rig.adbCalls().count(adb::tcpip(kSerial)), 1);
+        QCOMPARE(c.endpoint(), kEndpoint);
+
+        // Switched on: scrcpy relays the audio only, and never takes control of the phone.
+        c.setRelayEnabled(kEndpoint, true);
+        QVERIFY(waitUntil([&] { return rig.running(kEndpoint) && rig.scrcpyRuns().size() == 1; }));
+        QCOMPARE(rig.scrcpyRuns(), QList<QStringList>{kScrcpyArguments});
+
+        // scrcpy ends (the phone's Wi-Fi dropped): the reconnect loop starts it again, then stops.
+        ::kill(pid_t(rig.pidOf(kEndpoint)), SIGTERM);
+        QVERIFY(waitUntil([&] { return rig.scrcpyRuns().size() == 2 && rig.running(kEndpoint); }));
+        QVERIFY(waitUntil([&] { return !c.reconnectTimer; }));
+        QCOMPARE(rig.scrcpyRuns().last(), kScrcpyArguments);
+
+        // The cable is pulled: the phone is gone from USB, its relay goes on over Wi-Fi.
+        stage.list({kWirelessLine});
+        QVERIFY(waitUntil([&] { return !c.isUSBDeviceConnected() && !c.observedUSBSerial; }));
+        QVERIFY(rig.running(kEndpoint));
+    }
+
+    void setupOutcomes_data() {
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<int>("probes");
+        QTest::addColumn<QString>("endpoint");  // empty: no address found
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<QString>("selected");  // the row selected, if any
+        QTest::newRow("errors, then an address")
+            << "ERR" << 3 << "999.1.1.1:5555" << true << "999.1.1.1:5555";
+        QTest::newRow("no address") << "EMPTY" << 3 << "" << false << "";
+        QTest::newRow("tcpip refused, two addresses, listed on another port")
+            << "LOCKED" << 1 << "192.168.1.40:5555" << true << "192.168.1.40:37001";
+        QTest::newRow("connect refused, status 0")
+            << "REFUSED" << 1 << "192.168.1.50:5555" << false << "";
+    }
+
+    void setupOutcomes() {
+        QFETCH(QString, serial);
+        QFETCH(int, probes);
+        QFETCH(QString, endpoint);
+        QFETCH(bool, connected);
+        QFETCH(QString, selected);
+        Stage stage;
+        Rig& rig = stage.start(
+            "when -s ERR shell ip -f inet addr .*\nerr Device \"wlan0\" does not exist.\nexit 1\n"
+            "when -s ERR shell ip route get 1.*\nout 999.1.1.1\n"
+            "when -s LOCKED tcpip 5555\nerr error: device unauthorized.\nexit 1\n"
+            "when -s LOCKED shell ip -f inet addr show wlan0.*\nout 192.168.1.40\\n10.0.0.9\n"
+            "when -s REFUSED shell ip -f inet addr show wlan0.*\nout 192.168.1.50\n"
+            "when connect 192.168.1.50:5555\nout failed to connect to '192.168.1.50:5555'\n"
+            "when connect .*\nout connected to the phone\n",
+            0.01);
+        ZovAdizuZadiRizov& c = *rig.c;
+        // 192.168.1.230 begins with 192.168.1.23 but is another phone.
+        const QVector<DiscoveredDevice> listed = {wirelessRow("192.168.1.230:5555", "Galaxy"),
+                                                  wirelessRow("192.168.1.40:37001", "Pixel_8")};
+        c.discoveredDevices.set(listed);
+        c.connectedTCPIPDevices.set(listed);  // the refreshes over an empty listing keep these
+
+        // The USB check, the watcher and the automatic flow may ask at the same moment.
+        c.autoUSBSetupIfNeeded(serial);
+        c.autoUSBSetupIfNeeded(serial);
+        QVERIFY(waitUntil([&] { return c.usbSetupsInProgress.isEmpty(); }));
+        QList<QStringList> expected = {adb::startServer(), adb::tcpip(serial)};
+        for (int i = 0; i < probes; ++i) {
+            expected << adb::shell(serial, ipProbeCommands()[i]);
+        }
+        if (!endpoint.isEmpty()) {
+            expected << adb::connect(endpoint);
+        }
+        QCOMPARE(rig.adbCalls(), expected);
+        // Taken and kept as soon as an address is found, whether or not the connect works.
+        QCOMPARE(c.endpoint(), endpoint);
+        QCOMPARE(rig.env.settings()->value("endpoint").toString(), endpoint);
+        QCOMPARE(c.selectedDevice() ? c.selectedDevice()->serial : QString(), selected);
+        settle();  // the refreshes after a connect
+        QCOMPARE(c.discoveredDevices().size(), listed.size() + connected);
+        QCOMPARE(c.discoveredDevices().last().ip, connected ? endpoint : listed.last().ip);
+
+        // Once a setup has ended, the phone can be set up again.
+        c.autoUSBSetupIfNeeded(serial);
+        QVERIFY(waitUntil([&] { return rig.adbCalls().count(adb::tcpip(serial)) == 2; }));
+    }
+
+    // Status 0 and no word of success: a phone that has not accepted this computer's key.
+    void automaticFlowJudgesConnectByItsText() {
+        const QString endpoint = QStringLiteral("192.168.1.20:5555");
+        Stage stage;
+        Rig& rig = stage.start(
+            "when connect 192.168.1.20:5555\ntimes 1\n"
+            "out failed to authenticate to 192.168.1.20:5555\n"
+            "when connect .*\nout connected to 192.168.1.20:5555\n",
+            0.01);
+        ZovAdizuZadiRizov& c = *rig.c;
+        DiscoveredDevice noAddress = wirelessRow("10.0.0.1:5555", "Old");
+        noAddress.ip.reset();
+        const QVector<DiscoveredDevice> rows = {noAddress, wirelessRow(endpoint, "Pixel_7")};
+        c.discoveredDevices.set(rows);
+        c.connectedTCPIPDevices.set(rows);
+        c.autoStartFullFlow();
+        QVERIFY(waitUntil(
+            [&] { return c.statusText() == "[AutoFlow] Failed to connect to " + endpoint; }));
+        settle();
+        QVERIFY(rig.scrcpyRuns().isEmpty());
+
+        c.autoStartFullFlow();
+        QVERIFY(waitUntil([&] { return rig.running(endpoint) && rig.scrcpyRuns().size() == 1; }));
+        QCOMPARE(rig.scrcpyRuns().first().mid(0, 2), (QStringList{"-s", endpoint}));
+        QCOMPARE(c.endpoint(), endpoint);
+    }
+
+    // The address of each USB phone is looked up in the background, with retries for a phone
+    // whose Wi-Fi is still coming up.
+    void enrichmentRetriesTheProbe() {
+        Stage stage;
+        Rig& rig =
+            stage.start("when -s GOOD shell ip -f inet addr show wlan0.*\nout 192.168.1.23\n");
+        const QVector<DiscoveredDevice> rows = {usbRow("GOOD"), usbRow("BAD")};
+        rig.c->discoveredDevices.set(rows);
+        rig.c->enrichIPsForUSBDevices();
+        // One probe found GOOD's address; BAD had three tries of every command.
+        QVERIFY(
+            waitUntil([&] { return rig.adbCalls().size() == 1 + 3 * ipProbeCommands().size(); }));
+        settle();
+        QCOMPARE(rig.adbCalls().size(), 1 + 3 * ipProbeCommands().size());
+        QCOMPARE(rig.c->discoveredDevices(), rows);
+    }
+
+    void watcher() {
+        QVERIFY(waitUntil([] { return childProcesses().isEmpty() && liveProcessObjects() == 0; }));
+        const int fds = openFileDescriptors();
+        {
+            // Without adb there is nothing to watch.
+            FakeResources empty;
+            TestEnvironment env(&empty);
+            ZovAdizuZadiRizov c(env.config);
+            QVERIFY(!c.trackDevicesProcess);
+            QCOMPARE(liveProcessObjects(), 0);
+        }
+        {
+            // adb's server keeps going away: the watcher follows it, each time anew.
+            Stage stage;
+            Rig& rig = stage.start("when track-devices\nexit 1\n");
+            QVERIFY(waitUntil(
+                [&] { return rig.resources.arguments("adb").count(adb::trackDevices()) >= 20; }));
+            QVERIFY(liveProcessObjects() <= 2);
+        }
+        QVERIFY(waitUntil([&] {
+            return childProcesses().isEmpty() && liveProcessObjects() == 0 &&
+                   openFileDescriptors() <= fds;
+        }));
+    }
+};
+
+QTEST_GUILESS_MAIN(ConnectTest)
+#include "tst_connect.moc"
