@@ -6,6 +6,11 @@ std::optional<BatteryAlertCondition> findBatteryAlertCondition(
     const QMap<QString, int>& levels, const QMap<QString, bool>& charging) {
     for (auto it = levels.cbegin(); it != levels.cend(); ++it) {
         const int level = it.value();
+        // Android reports -1 when it cannot read the battery: that is no reading, not an empty
+        // battery, and must not loop the alarm.
+        if (level < 0) {
+            continue;
+        }
         if (charging.value(it.key(), false)) {
             if (level >= kHighBatteryAlertLevel) {
                 return BatteryAlertCondition{BatteryAlertKind::High, it.key(), level};

@@ -1,0 +1,298 @@
+#include <QDirIterator>
+#include <QTest>
+
+#include "battery/alert_decision.h"
+#include "battery/battery_dump_parser.h"
+#include "connect/usb_setup.h"
+#include "discovery/device_listing.h"
+#include "discovery/track_stream.h"
+#include "platform/debugger_probe.h"
+#include "platform/time_source.h"
+#include "relay/connect_result.h"
+#include "relay/output_lines.h"
+#include "relay/relay_targets.h"
+#include "relay/scrcpy_args.h"
+#include "relay/silence_cause.h"
+#include "settings/endpoint_maps.h"
+#include "support/rig.h"
+#include "ui/presentation.h"
+
+using namespace sonavel;
+using namespace sonavel::test;
+
+// The parsers and decisions, without a controller or a process (but for the stored settings).
+//
+// tests/data/<parser>/<case>.txt holds a tool's output as captured, <case>.expected what is made
+// of it, one field a line, written as below. A new case needs only the two files.
+
+namespace {
+
+template <class T>
+QString orNone(const std::optional<T>& value) {
+    return value ? QVariant::fromValue(*value).toString() : QStringLiteral("none");
+}
+
+// Pipes cut a stream anywhere: every cut into two reads, and byte by byte, must read the same.
+QStringList sameForEveryCut(const QByteArray& bytes,
+                            const std::function<QStringList(const QList<QByteArray>&)>& read) {
+    QList<QList<QByteArray>> ways{{}};
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        ways[0] << bytes.mid(i, 1);
+        ways << QList{bytes.left(i), bytes.mid(i)};
+    }
+    const QStringList whole = read({bytes});
+    for (const QList<QByteArray>& reads : ways) {
+        if (QStringList other = read(reads); other != whole) {
+            return other << QStringLiteral("(read as %1 + ...)").arg(reads[0].size());
+        }
+    }
+    return whole;
+}
+
+QStringList battery(const QByteArray& bytes) {
+    const QString text = QString::fromUtf8(bytes);
+    const BatteryDump dump = parseBatteryDump(text);
+    QStringList out{"level: " + orNone(dump.level),
+                    "first level: " + orNone(parseFirstBatteryLevel(text)),
+                    QStringLiteral("charging: ") + (dump.charging ? "yes" : "no")};
+    if (dump.level) {
+        const int stored = clampBatteryLevel(*dump.level);
+        const auto alert = findBatteryAlertCondition({{"a", stored}}, {{"a", dump.charging}});
+        const bool low = alert && alert->kind == BatteryAlertKind::Low;
+        out << "stored level: " + QString::number(stored)
+            << QStringLiteral("alert: ") + (alert ? (low ? "low" : "high") : "none");
+    }
+    return out;
+}
+
+QStringList listing(const QByteArray& bytes) {
+    const QString text = QString::fromUtf8(bytes);
+    const DeviceListing parsed = parseDeviceListing(text);
+    QStringList out;
+    for (const DiscoveredDevice& d : parsed.rows) {
+        out << "row: " +
+                   QStringList{d.serial, d.name, d.state, d.transport, orNone(d.ip)}.join(" | ");
+    }
+    for (const QString& serial : parsed.ignoredTLSSerials) {
+        out << "ignored: " + serial;
+    }
+    // The window before the refresh: wireless rows of a phone switched on, one relaying, one whose
+    // battery was read and an idle one.
+    static const RowsInUse before{
+        {wirelessRow("192.168.1.20:5555", "Pixel_7"), wirelessRow("10.0.0.6:5555", "Moto"),
+         wirelessRow("10.0.0.7:5555", "Nokia"), wirelessRow("10.0.0.8:5555", "Sony")},
+        {"192.168.1.20:5555"},
+        {"10.0.0.6:5555"},
+        {"10.0.0.7:5555"}};
+    const QVector<DiscoveredDevice> shown = buildVisibleRows(parsed.rows, before);
+    for (const DiscoveredDevice& d : mergeWithPreviousRows(shown, before.previousRows)) {
+        out << (shown.contains(d) ? "shown: " : "kept: ") + d.serial + " via " + orNone(d.ip);
+    }
+    const USBPresence usb = findUSBDevice(text);
+    return out << "cable: " + (usb.found ? usb.serial + " " + usb.state : QStringLiteral("none"));
+}
+
+// Each table is judged by two watchers: a new one, and one that has seen R58M12345 plugged in,
+// knows it and OLD1, waits for the user to allow R58M12345, and relays 127.0.0.1:5601.
+const TrackContext kWatchers[] = {
+    {}, {"R58M12345", {"R58M12345", "OLD1"}, {"R58M12345"}, "127.0.0.1:5601"}};
+
+QString verdict(const TrackEvaluation& ev) {
+    QStringList facts;
+    const auto note = [&facts](bool on, const QString& fact) { facts << (on ? fact : QString()); };
+    note(ev.observedInitialized, "observe " + ev.observedUSBSerial.value_or(QString()));
+    note(ev.observedOffline, "observed offline");
+    note(ev.observedMissing, "observed missing");
+    note(ev.switchedTo.has_value(), "switch to " + ev.switchedTo.value_or(QString()));
+    note(ev.usbConnected, "cable");
+    note(ev.wirelessOnline, "wireless");
+    note(!ev.awaitingAdded.isEmpty(), "await " + ev.awaitingAdded.join(' '));
+    note(!ev.awaitingCleared.isEmpty(), "allowed " + ev.awaitingCleared.join(' '));
+    note(!ev.newlyReady.isEmpty(), "set up " + ev.newlyReady.join(' '));
+    facts.removeAll(QString());
+    return facts.isEmpty() ? QStringLiteral("nothing") : facts.join(", ");
+}
+
+QStringList track(const QList<QByteArray>& reads) {
+    QByteArray buffer;
+    QStringList pending;
+    std::optional<bool> framed;
+    QStringList out;
+    for (const QByteArray& read : reads) {
+        for (const TrackSnapshot& table : feedTrackStream({buffer, pending, framed}, read)) {
+            out << (table.complete ? "table" : "table (blank-line end)");
+            const QVector<TrackEntry> entries = parseTrackEntries(table.lines);
+            for (const TrackEntry& entry : entries) {
+                out << "  " + entry.serial + " " + entry.state;
+            }
+            for (const TrackContext& watcher : kWatchers) {
+                out << "  => " + verdict(evaluateTrackSnapshot(entries, watcher));
+            }
+        }
+    }
+    return out << "format: " + (framed ? (*framed ? "framed" : "blank lines") : QString("unknown"));
+}
+
+QStringList scrcpy(const QList<QByteArray>& reads) {
+    static const char* const names[] = {"Android too old", "phone locked", "no audio output",
+                                        "tool missing"};
+    QByteArray pending;
+    QStringList out;
+    for (const QByteArray& read : reads) {
+        for (const QByteArray& line : takeCompleteLines(pending, read)) {
+            if (const auto cause = silenceCauseOfLine(decodeOutputLine(line).value_or(QString()))) {
+                out << QStringLiteral("silent: ") + names[int(*cause)];
+            }
+        }
+    }
+    return pending.isEmpty() ? out : out << "unfinished: " + QString::fromUtf8(pending);
+}
+
+const QMap<QString, std::function<QStringList(const QByteArray&)>> parsers{
+    {"battery", battery},
+    {"listing", listing},
+    {"track", [](const QByteArray& b) { return sameForEveryCut(b, track); }},
+    {"scrcpy", [](const QByteArray& b) { return sameForEveryCut(b, scrcpy); }},
+    {"connect",
+     [](const QByteArray& b) {
+         const QString out = QString::fromUtf8(b);
+         return QStringList{
+             QStringLiteral("exit 0: ") + (connectSucceeded({0, out}) ? "yes" : "no"),
+             QStringLiteral("exit 1: ") + (connectSucceeded({1, out}) ? "yes" : "no")};
+     }},
+    {"ip_probe",
+     [](const QByteArray& b) {
+         return QStringList{"address: " + orNone(addressFromProbeOutput(QString::fromUtf8(b)))};
+     }},
+    {"settings_map",
+     [](const QByteArray& b) {
+         const auto switches = decodeBoolMap(b);
+         const auto buffers = decodeIntMap(b);
+         return QStringList{"switches: " + (switches ? encodeBoolMap(*switches) : "rejected"),
+                            "buffers: " + (buffers ? encodeIntMap(*buffers) : "rejected")};
+     }},
+    {"proc_status",
+     [](const QByteArray& b) {
+         return QStringList{"tracer: " + QString::number(tracerPidFromStatus(b))};
+     }},
+};
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+}  // namespace
+
+class PureTest : public QObject {
+    Q_OBJECT
+private slots:
+    void capturedOutputs_data();
+    void capturedOutputs();
+    void decisions();
+    void storedSettings();
+};
+
+void PureTest::capturedOutputs_data() {
+    QTest::addColumn<QString>("capture");
+    const QString root = QFINDTESTDATA("data");
+    QVERIFY(!root.isEmpty());
+    QDirIterator it(root, {"*.txt"}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QTest::newRow(qPrintable(QDir(root).relativeFilePath(path))) << path;
+    }
+}
+
+void PureTest::capturedOutputs() {
+    QFETCH(QString, capture);
+    const QFileInfo info(capture);
+    const auto parser = parsers.value(info.dir().dirName());
+    QVERIFY2(parser, "no parser for this folder");
+    const QStringList actual = parser(readAll(capture));
+    const QByteArray expected = readAll(info.path() + '/' + info.completeBaseName() + ".expected");
+    QCOMPARE(actual, QString::fromUtf8(expected).split('\n', Qt::SkipEmptyParts));
+}
+
+void PureTest::decisions() {
+    // The alert thresholds are read from dumps above; here what one dump cannot show.
+    const auto alert = [](const QMap<QString, int>& levels, const QMap<QString, bool>& charging) {
+        const auto found = findBatteryAlertCondition(levels, charging);
+        const bool low = found && found->kind == BatteryAlertKind::Low;
+        return found ? found->identifier + (low ? " low" : " high") : QString();
+    };
+    QCOMPARE(alert({{"a", 2}}, {}), "a low");  // charging never read counts as unplugged
+    QCOMPARE(alert({}, {{"a", true}}), "");
+    QCOMPARE(alert({{"b", 1}, {"a", 95}, {"c", 50}}, {{"a", true}}), "a high");  // key order
+
+    QCOMPARE(scrcpyArguments("R58N", false, 150),
+             (QStringList{"-s", "R58N", "--no-window", "--no-video", "--no-control",
+                          "--audio-source=output", "--audio-buffer=150"}));
+    QCOMPARE(scrcpyArguments("10.0.0.5:5555", true, 300),
+             (QStringList{"-s", "10.0.0.5:5555", "--audio-source=output", "--audio-buffer=300"}));
+    QList<int> buffers;
+    for (const int ms : {95, 100, 155, 299, 300, 1000, INT_MIN, INT_MAX}) {
+        buffers << normalizedAudioBuffer(ms);
+    }
+    QCOMPARE(buffers, (QList<int>{100, 100, 150, 290, 300, 300, 100, 300}));
+
+    const QVector wifi{wirelessRow("10.0.0.2:5555"), wirelessRow("10.0.0.3:5555")};
+    const QVector off{usbRow("A", "", "unauthorized"), usbRow("B", "", "offline")};
+    QCOMPARE(relayCandidates(off, wifi), (QStringList{"10.0.0.2:5555", "10.0.0.3:5555"}));
+    QCOMPARE(relayCandidates(off + QVector{usbRow("C")} + wifi, wifi), QStringList{"C"});
+    const RelayTargets seeded = chooseRelayTargets({"B", "A"}, {});
+    QCOMPARE(seeded.targets, (QStringList{"B", "A"}));
+    QCOMPARE(seeded.seededEnabled, std::optional(QSet<QString>{"A", "B"}));
+    QCOMPARE(chooseRelayTargets({"A", "B", "C"}, {"C", "A"}).targets, (QStringList{"A", "C"}));
+
+    const TimeSource fast(0.001);
+    QCOMPARE(fast.duration(5.0), std::chrono::milliseconds(5));
+    QCOMPARE(fast.duration(0.3), std::chrono::milliseconds(1));  // "later" never becomes "now"
+
+    for (const auto& [list, japanese] : {std::pair{QStringList{"ja-JP"}, true},
+                                         {{"ja"}, true},
+                                         {{"ja-Jpan-JP", "en"}, true},
+                                         {{"en-US", "ja-JP"}, false},
+                                         {{"JA"}, false},
+                                         {{}, false},
+                                         {{"", "ja"}, false}}) {
+        QCOMPARE(languageFor(list) == Language::Japanese, japanese);
+    }
+
+    // Whatever the state, the guide's symbol belongs to its text.
+    const QMap<QString, TextKey> pairs{{"waveform", TextKey::guideRelayActive},
+                                       {"checkmark.circle", TextKey::guideConnectionReady},
+                                       {"cable.connector", TextKey::guideAndroidDetected},
+                                       {"info.circle", TextKey::guideSetup}};
+    for (int bits = 0; bits < 64; ++bits) {
+        WindowState s;
+        s.scrcpyActive = bits & 1;
+        s.hasRelayProcesses = bits & 2;
+        s.isUSBDeviceConnected = bits & 4;
+        s.isRunning = bits & 8;
+        // No wireless row, one without an address, or two or three with one.
+        s.connectedTCPIPDevices.fill(wirelessRow(bits & 32 ? "10.0.0.2:5555" : ""), bits >> 4);
+        QCOMPARE(int(pairs.value(guideIconName(s))), int(connectionGuideKey(s)));
+    }
+}
+
+void PureTest::storedSettings() {
+    // A buffer of 0 is no choice; a corrupt map is dropped, the other one kept.
+    RigOptions options;
+    options.prepare = [](TestEnvironment& env) {
+        const auto s = env.settings();
+        s->setValue("audioBufferMs", 0);
+        s->setValue("endpoint", "192.168.1.20:5555");
+        s->setValue("videoEnabledByEndpoint", QByteArray(R"({"a":tru)"));
+        s->setValue("audioBufferMsByEndpoint", QByteArray(R"({"a":120})"));
+    };
+    Rig r(options);
+    QVERIFY(waitUntil([&] { return r.c->endpoint() == "192.168.1.20:5555"; }));
+    drainMainQueue();
+    QCOMPARE(r.c->audioBufferMs(), 200);
+    QVERIFY(r.c->videoEnabledByEndpoint().isEmpty());
+    QCOMPARE(r.c->audioBufferMsByEndpoint(), (QMap<QString, int>{{"a", 120}}));
+}
+
+QTEST_GUILESS_MAIN(PureTest)
+#include "tst_pure.moc"
