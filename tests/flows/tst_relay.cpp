@@ -11,9 +11,6 @@
 #include "relay/relay_worker.h"
 #include "support/rig.h"
 
-// Options are named one by one; the rest keep their defaults.
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-
 using namespace sonavel;
 using namespace sonavel::test;
 
