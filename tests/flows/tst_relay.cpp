@@ -294,12 +294,13 @@ void RelayTest::repeatedLossesLeaveNothingBehind() {
 
 void RelayTest::readingsAndTheAlert() {
     // The USB phone's first query hangs until the call limit ends it; the wireless one fails
-    // twice, answers once at the low threshold, then fails for good.
+    // twice (a level printed by a failed command does not count), answers once at the low
+    // threshold, then fails for good.
     auto events = std::make_shared<QStringList>();
     RigOptions options;
     options.adb = batteryRule("USB1", "times 1\nhang") +
                   batteryRule("USB1", "out   USB powered: true\nout   status: 2\nout   level: 57") +
-                  batteryRule(kA, "times 2\nexit 1") +
+                  batteryRule(kA, "times 2\nout   level: 40\nexit 1") +
                   batteryRule(kA, "times 1\nout   status: 3\nout   level: 2") +
                   batteryRule(kA, "exit 1");
     options.prepare = [events](TestEnvironment& env) {
@@ -333,6 +334,7 @@ void RelayTest::readingsAndTheAlert() {
     };
     reading(3, false);
     reading(85, true);
+    QVERIFY(rig.c->isAlertPlaying());
     reading(86, true);
     rig.c->stopAlertSound(true);
     reading(95, true);
