@@ -136,7 +136,13 @@ void startRelayOnWorker(const ControllerRef& r) {
         c.scrcpyActive.set(!c.scrcpyProcesses.isEmpty());
         if (c.scrcpyActive()) {
             c.statusText.set(c.text(TextKey::audioRelayActive));
-            c.stopReconnectTimer();
+            // An enabled phone that could not be started (its connect failed) is the loop's to
+            // bring back; the loop stops at once when nothing is enabled.
+            if (c.allEnabledEndpointsRunning()) {
+                c.stopReconnectTimer();
+            } else {
+                c.startReconnectTimer();
+            }
             c.startBatteryMonitoring();
             return;
         }
