@@ -8,7 +8,6 @@
 #include "ui/device_block.h"
 #include "ui/main_view.h"
 #include "ui/switch_button.h"
-#include "ui/symbols.h"
 
 using namespace sonavel;
 using namespace sonavel::test;
@@ -18,26 +17,30 @@ namespace {
 const QString kA = "192.168.1.20:5555";
 const QString kB = "192.168.1.21:5555";
 
+RigOptions windowRig(double scale, QStringList languages) {
+    RigOptions o;
+    o.adb = "when connect .*\nout connected to 192.168.1.20:5555\n";
+    o.scale = scale;
+    o.languages = std::move(languages);
+    return o;
+}
+
 // A shown window over the rig's controller once start-up's USB check is over. In real time
 // (scale 1) the repeating checks do not fire during a test, so the state a test sets stays.
 struct Shown {
     explicit Shown(double scale = 1.0, QStringList languages = {"en-US"})
-        : rig(options(scale, std::move(languages))), view(rig.c.get()) {
+        : rig(windowRig(scale, std::move(languages))), view(rig.c.get()) {
         QVERIFY(rig.waitForLog("[USBCheck] USB connected: false serial: nil state: "));
-        view.resize(460, 640);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
     }
-    static RigOptions options(double scale, QStringList languages) {
-        RigOptions o;
-        o.adb = "when connect .*\nout connected to 192.168.1.20:5555\n";
-        o.scale = scale;
-        o.languages = std::move(languages);
-        return o;
+    void listPhones(const QVector<DiscoveredDevice>& phones) {
+        c().connectedTCPIPDevices.set(phones);
+        QTRY_VERIFY(view.rows().size() == phones.size() && control(0));
     }
     bool shows(const QWidget* w) const { return w->isVisibleTo(&view); }
     DeviceBlock* row(int i) const { return view.rows().value(i); }
-    SwitchButton* relaySwitch(int i) const { return row(i)->relayControl()->relaySwitch(); }
+    DeviceRelayControl* control(int i) const { return row(i)->relayControl(); }
     ZovAdizuZadiRizov& c() { return *rig.c; }
     Rig rig;
     RirAvoruVara view;
@@ -61,16 +64,16 @@ private slots:
 void WindowTest::noDeviceShowsTheGuideInTheUsersLanguage() {
     Shown w(1.0, {"ja-JP", "en-US"});
     const auto ja = [](TextKey key) { return text(key, Language::Japanese); };
-    QCOMPARE(w.view.statusLabelText(), ja(TextKey::unavailable));
     QCOMPARE(w.view.guideText(), ja(TextKey::guideSetup));
     QCOMPARE(w.c().connectionGuideText(), ja(TextKey::guideSetup));
+    QCOMPARE(w.view.statusLabelText(), ja(TextKey::unavailable));
     // One placeholder row, with nothing to switch.
-    QCOMPARE(w.view.rows().size(), 1);
+    QVERIFY(w.view.rows().size() == 1 && !w.control(0));
     QCOMPARE(w.row(0)->nameLabel()->text(), ja(TextKey::notDetected));
-    QVERIFY(!w.row(0)->relayControl() && !w.shows(w.view.alertRow()));
 
+    QVERIFY(!w.shows(w.view.alertRow()));
     w.c().isAlertPlaying.set(true);
-    QTRY_COMPARE(w.view.stopAlertButton()->text(), ja(TextKey::stopAlert));
+    QTRY_VERIFY(w.shows(w.view.alertRow()));
     QTest::mouseClick(w.view.stopAlertButton(), Qt::LeftButton);
     QVERIFY(!w.c().isAlertPlaying() && w.c().alertSuppressed);
     QTRY_VERIFY(!w.shows(w.view.alertRow()));
@@ -79,130 +82,81 @@ void WindowTest::noDeviceShowsTheGuideInTheUsersLanguage() {
     *w.rig.languages = {"en-US", "ja-JP"};
     w.c().notifyWillChange();
     QTRY_COMPARE(w.view.guideText(), en(TextKey::guideSetup));
-    QCOMPARE(w.view.statusLabelText(), en(TextKey::unavailable));
     QCOMPARE(w.c().connectionGuideText(), en(TextKey::guideSetup));
 }
 
 void WindowTest::wirelessRowsGetOneRowEachAndATapSelects() {
     Shown w;
     w.c().batteryLevels.set({{kA, 85}});
-    w.c().connectedTCPIPDevices.set({wirelessRow(kA, "Pixel_7"), wirelessRow(kB, "SM_S918B")});
-    QTRY_COMPARE(w.view.rows().size(), 2);  // no summary row
+    w.listPhones({wirelessRow(kA, "Pixel_7"), wirelessRow(kB)});  // no summary row
     QCOMPARE(w.row(0)->nameLabel()->text(), "Pixel_7");
     QCOMPARE(w.row(0)->batteryText()->text(), "85%");
-    QCOMPARE(w.row(1)->relayControl()->endpoint(), kB);
+    QCOMPARE(w.control(1)->endpoint(), kB);
 
-    // A click on the row's name is a click on the row.
+    // A click on the row's name is a click on the row; one on a switch is the switch's.
     click(w.row(1)->nameLabel());
-    QCOMPARE(w.c().endpoint(), kB);
     QCOMPARE(w.rig.env.settings()->value("endpoint").toString(), kB);
     const QStringList battery = {"-s", kB, "shell", "dumpsys", "battery"};
     QVERIFY(waitUntil([&] { return w.rig.adbCalls().contains(battery); }));
-    // A click on a switch is the switch's, not the row's.
-    w.c().selectedDevice.set(std::nullopt);
-    click(w.row(0)->relayControl()->videoSwitch());
-    QVERIFY(!w.c().selectedDevice() && w.c().videoEnabledByEndpoint().value(kA));
-
-    // A list that changes while its rows are still being built ends with the newer list's rows.
-    QVector<DiscoveredDevice> many;
-    QStringList endpoints;
-    for (int i = 0; i < 12; ++i) {
-        many << wirelessRow(QString("192.168.1.%1:5555").arg(30 + i));
-        endpoints << many.last().serial;
-    }
-    const auto shown = [&] {
-        QStringList rows;
-        for (DeviceBlock* row : w.view.rows()) {
-            rows << (row->relayControl() ? row->relayControl()->endpoint() : "-");
-        }
-        return rows;
-    };
-    w.c().connectedTCPIPDevices.set(many);
-    QTRY_VERIFY(w.view.rows().size() > 2);
-    w.c().connectedTCPIPDevices.set(many.mid(3));
-    QTRY_COMPARE(shown(), endpoints.mid(3));
+    click(w.control(0)->videoSwitch());
+    QVERIFY(w.c().endpoint() == kB && w.c().videoEnabledByEndpoint().value(kA));
 }
 
 void WindowTest::relaySwitchStartsAndStopsTheEndpoint() {
     Shown w;
-    w.c().connectedTCPIPDevices.set({wirelessRow(kA, "Pixel_7")});
-    QTRY_VERIFY(w.row(0)->relayControl());
-    DeviceBlock* row = w.row(0);
-    click(w.relaySwitch(0));
+    w.listPhones({wirelessRow(kA)});
+    click(w.control(0)->relaySwitch());
     QVERIFY(waitUntil([&] {
-        return w.rig.running(kA) && row->audioLine()->text() == en(TextKey::audioRelayActive) &&
+        return w.rig.running(kA) &&
+               w.row(0)->audioLine()->text() == en(TextKey::audioRelayActive) &&
                w.view.statusLabelText() == en(TextKey::audioRelayActive);
     }));
-    QVERIFY(w.relaySwitch(0)->isChecked());
-
-    click(w.relaySwitch(0));
+    click(w.control(0)->relaySwitch());
     QVERIFY(waitUntil([&] { return !w.c().scrcpyProcesses.contains(kA); }));
-    QTRY_COMPARE(row->audioLine()->text(), en(TextKey::ready));
-    QVERIFY(!w.relaySwitch(0)->isChecked() && w.c().enabledEndpoints().isEmpty());
+    QTRY_COMPARE(w.row(0)->audioLine()->text(), en(TextKey::ready));
+    QVERIFY(!w.control(0)->relaySwitch()->isChecked() && w.c().enabledEndpoints().isEmpty());
     settle();
     QCOMPARE(w.rig.scrcpyRuns().size(), 1);
 }
 
 void WindowTest::rowSaysWhyItsRelayIsSilent() {
     Shown w(0.01);  // the reconnect loop tries again every 100 ms
-    w.c().connectedTCPIPDevices.set({wirelessRow(kA, "Pixel_7")});
-    QTRY_VERIFY(w.row(0)->relayControl());
-    DeviceBlock* row = w.row(0);
+    w.listPhones({wirelessRow(kA)});
     const auto showsCause = [&](TextKey cause) {
-        return waitUntil([&] {
-            return w.shows(row->silenceCauseLine()) && row->silenceCauseText()->text() == en(cause);
-        });
+        return w.shows(w.row(0)->silenceCauseLine()) &&
+               w.row(0)->silenceCauseText()->text() == en(cause);
     };
-    const auto exitsAfter = [&](const QString& lines) {
-        w.rig.resources.setScript("scrcpy", "when .*\n" + lines + "exit 1\n");
-    };
-    // What scrcpy 3.3.4 prints before it exits: for an Android 10 phone, for a computer without
-    // sound output, for a locked Android 11 phone (at every try until it is unlocked).
-    exitsAfter(
-        "err [server] WARN: Audio disabled: it is not supported before Android 11\n"
-        "err WARN: Demuxer 'audio': stream explicitly disabled by the device\n");
-    click(w.relaySwitch(0));
-    QVERIFY(showsCause(TextKey::silentAndroidTooOld));
-    exitsAfter("err ERROR: Could not open audio device: ALSA: Couldn't open audio device\n");
-    QVERIFY(showsCause(TextKey::silentNoAudioOutput));
-    exitsAfter(
-        "err [server] ERROR: On Android 11, audio capture must be started in the foreground, make "
-        "sure that the device is unlocked when starting scrcpy.\nerr ERROR: Demuxer error\n");
-    QVERIFY(showsCause(TextKey::silentPhoneLocked));
-    const qsizetype tries = w.rig.scrcpyRuns().size();
-    QVERIFY(waitUntil([&] { return w.rig.scrcpyRuns().size() >= tries + 2; }));
-    QVERIFY(showsCause(TextKey::silentPhoneLocked));
+    // What scrcpy 3.3.4 prints before it exits for a locked Android 11 phone: the cause shows at
+    // every try, until the phone is unlocked.
+    w.rig.resources.setScript(
+        "scrcpy",
+        "when .*\nerr [server] ERROR: On Android 11, audio capture must be started in the "
+        "foreground, make sure that the device is unlocked when starting scrcpy.\nexit 1\n");
+    click(w.control(0)->relaySwitch());
+    QVERIFY(waitUntil(
+        [&] { return w.rig.scrcpyRuns().size() >= 3 && showsCause(TextKey::silentPhoneLocked); }));
     w.rig.resources.setScript("scrcpy", kHangingScrcpy);
-    QVERIFY(waitUntil([&] { return w.rig.running(kA) && !w.shows(row->silenceCauseLine()); }));
-
+    QVERIFY(waitUntil([&] { return w.rig.running(kA) && !w.shows(w.row(0)->silenceCauseLine()); }));
+    // Without its server the relay cannot start; switched off, the cause goes with the switch.
     w.rig.resources.remove("scrcpy-server");
     w.rig.endAllScrcpy();
-    QVERIFY(showsCause(TextKey::silentToolMissing));
-    // Switched off, the cause goes with the switch.
-    click(w.relaySwitch(0));
+    QVERIFY(waitUntil([&] { return showsCause(TextKey::silentToolMissing); }));
+    click(w.control(0)->relaySwitch());
     QVERIFY(w.c().silenceCauses().isEmpty());
-    QTRY_VERIFY(!w.shows(row->silenceCauseLine()));
+    QTRY_VERIFY(!w.shows(w.row(0)->silenceCauseLine()));
 }
 
 void WindowTest::bufferSliderAppliesOnReleaseOnly() {
     Shown w;
-    w.c().connectedTCPIPDevices.set({wirelessRow(kA, "Pixel_7"), wirelessRow(kB, "SM_S918B")});
-    QTRY_COMPARE(w.view.rows().size(), 2);
-    DeviceRelayControl* control = w.row(0)->relayControl();
-    QSlider* slider = control->bufferSlider();
+    w.listPhones({wirelessRow(kA), wirelessRow(kB)});
+    QSlider* slider = w.control(0)->bufferSlider();
     const auto stored = [&](const QString& ep) {
         return w.c().audioBufferMsByEndpoint().value(ep);
     };
-
-    // A drag shows each step; only the release stores the value (a store restarts a relay).
+    // A drag shows its value at once; only the release stores it (a store restarts a relay).
     slider->setSliderDown(true);
-    QList<int> seen;
-    for (int position = 16; position <= 18; ++position) {
-        slider->setSliderPosition(position);
-        seen << w.c().audioBufferMs();
-    }
-    QCOMPARE(seen, QList<int>({160, 170, 180}));
-    QCOMPARE(control->bufferLabel()->text(), "180ms");
+    slider->setSliderPosition(18);
+    QVERIFY(w.c().audioBufferMs() == 180 && w.control(0)->bufferLabel()->text() == "180ms");
     QCOMPARE(stored(kA), 0);
     slider->setSliderDown(false);
     QCOMPARE(stored(kA), 180);
@@ -213,20 +167,19 @@ void WindowTest::bufferSliderAppliesOnReleaseOnly() {
     QCOMPARE(stored(kA), 100);
 
     // The other row relays. A press and release on its knob changes nothing; a click on its
-    // groove that moves the knob (the middle button here) applies its own value, restarting once.
+    // groove that moves the knob (the middle button here) applies its value, restarting once.
     w.c().setRelayEnabled(kB, true);
     QVERIFY(waitUntil([&] { return w.rig.running(kB); }));
-    QSlider* other = w.row(1)->relayControl()->bufferSlider();
+    QSlider* other = w.control(1)->bufferSlider();
     other->setSliderDown(true);
     other->setSliderDown(false);
     QTest::mouseClick(other, Qt::MiddleButton, {}, QPoint(other->width() - 2, other->height() / 2));
-    QVERIFY(other->value() * 10 > 150);
     QVERIFY(waitUntil([&] { return w.rig.scrcpyRuns().size() == 2; }));
     settle();
-    QCOMPARE(w.rig.adbCalls().count({"connect", kB}), 2);
-    QCOMPARE(w.rig.scrcpyRuns().size(), 2);
-    QCOMPARE(w.rig.scrcpyRuns().last().last(), "--audio-buffer=" + QString::number(stored(kB)));
-    QCOMPARE(stored(kB), other->value() * 10);
+    QVERIFY(w.rig.adbCalls().count({"connect", kB}) == 2 && w.rig.scrcpyRuns().size() == 2);
+    const int chosen = other->value() * 10;
+    QVERIFY(chosen > 150 && stored(kB) == chosen);
+    QCOMPARE(w.rig.scrcpyRuns().last().last(), "--audio-buffer=" + QString::number(chosen));
 }
 
 void WindowTest::observersToldFirstAndWorkFindsTheControllerGone() {
@@ -235,22 +188,20 @@ void WindowTest::observersToldFirstAndWorkFindsTheControllerGone() {
     QList<bool> seen;
     connect(c.get(), &ZovAdizuZadiRizov::willChange, this, [&] { seen << c->isRunning(); });
     c->isRunning.set(true);
-    c->isRunning.set(true);
-    QCOMPARE(seen, (QList<bool>{false, true}));
+    QCOMPARE(seen, QList<bool>{false});
 
     // Queued before the controller goes, run after: nothing happens.
     const ControllerRef ref = c->ref();
     std::atomic<int> ran{0};
-    std::atomic<bool> posted{false};
-    dispatchAfter(QoS::UserInitiated, std::chrono::milliseconds(50), [ref, &ran, &posted] {
+    dispatchAfter(QoS::UserInitiated, std::chrono::milliseconds(50), [ref, &ran] {
         ref.runInBackground(QoS::UserInitiated, [&ran](const ControllerRef&) { ++ran; });
         ref.post([&ran](ZovAdizuZadiRizov&) { ++ran; });
-        posted = true;
+        ran += 100;
     });
     c.reset();
-    QVERIFY(waitUntil([&] { return posted.load(); }));
+    QVERIFY(waitUntil([&] { return ran >= 100; }));
     settle();
-    QCOMPARE(ran.load(), 0);
+    QCOMPARE(ran.load(), 100);
     QCOMPARE(ref.read([](ZovAdizuZadiRizov&) { return 1; }), std::nullopt);
 }
 
@@ -305,43 +256,30 @@ void WindowTest::programQuitsCleanlyOnSignals() {
     if (!QFileInfo(built).isExecutable()) {
         QSKIP("the program is not built next to the tests");
     }
-    FakeResources resources, other;
+    FakeResources resources;
     resources.installFake("adb", kQuietAdb);
     resources.installFake("scrcpy", kHangingScrcpy);
-    other.installFake("scrcpy", kHangingScrcpy);
     QTemporaryDir root, config, runtime;
-    const QString program = root.filePath("bin/sonavel");
     QVERIFY(QDir(root.path()).mkpath("bin") && QDir(root.path()).mkpath("share"));
-    QVERIFY(QFile::copy(built, program));
+    QVERIFY(QFile::copy(built, root.filePath("bin/sonavel")));
     QVERIFY(QFile::link(resources.dir(), root.filePath("share/sonavel")));
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_CONFIG_HOME", config.path());
     environment.insert("XDG_RUNTIME_DIR", runtime.path());
     environment.insert("QT_QPA_PLATFORM", "offscreen");
-    QProcess relay, decoy, app, again;
+    QProcess relay, app;
     relay.start(resources.path("scrcpy"), {});
-    decoy.start(other.path("scrcpy"), {});
-    QVERIFY(relay.waitForStarted() && decoy.waitForStarted());
+    QVERIFY(relay.waitForStarted());
     app.setProcessEnvironment(environment);
-    app.start(program, {});
+    app.start(root.filePath("bin/sonavel"), {});
     // Its start-up clean-up ends that relay: the program is up, and a new relay is started.
     QVERIFY(waitUntil([&] { return relay.state() == QProcess::NotRunning; }));
     relay.start(resources.path("scrcpy"), {});
     QVERIFY(relay.waitForStarted());
-
-    // A second launch hands over to the running one and leaves, without a clean-up of its own.
-    again.setProcessEnvironment(environment);
-    again.start(program, {});
-    QVERIFY(again.waitForFinished(kWaitMs));
-    QVERIFY(again.exitStatus() == QProcess::NormalExit && again.exitCode() == 0);
-    QCOMPARE(relay.state(), QProcess::Running);
-
     ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
     QVERIFY(app.waitForFinished(kWaitMs));
-    QCOMPARE(app.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(app.exitCode(), 0);
+    QVERIFY(app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0);
     QVERIFY(waitUntil([&] { return relay.state() == QProcess::NotRunning; }));
-    QCOMPARE(decoy.state(), QProcess::Running);
 }
 
 QTEST_MAIN(WindowTest)
