@@ -5,7 +5,6 @@
 #include <signal.h>
 
 #include <QLoggingCategory>
-#include <QTimer>
 
 #include "settings/endpoint_maps.h"
 #include "support/rig.h"
@@ -18,119 +17,72 @@ namespace {
 
 const QString kGood = "GOOD";  // relays through the whole row
 const QString kBad = "BAD";    // the phone whose scrcpy misbehaves
-const QString kSpare = "10.0.0.8:5555";
-int mark = 0;  // adb's journal length when the fault began
+int mark = 0;                  // adb's journal length when the fault began
 
 using Step = std::function<void(Rig&)>;
 using Check = std::function<bool(Rig&)>;
 struct Fault {
     const char* name;
+    QString adb;     // the tools' scripts while the fault lasts, when given
+    QString scrcpy;  // (the bad phone is then switched on again once it has ended)
     Step inject;
-    Check exercised;  // polled
-    Step end;
-    Check recovered;                                    // polled
-    std::function<void(TestEnvironment&)> before = {};  // before the controller exists
+    Check exercised;
+    Step end = {};
+    Check recovered = {};
 };
 
-void setAdb(Rig& r, const QString& s) {
-    r.resources.setScript("adb", s);
-}
-void setScrcpy(Rig& r, const QString& s) {
-    r.resources.setScript("scrcpy", s);
-}
-// Once a fault has ended, adb lists a phone waiting for authorisation: the controller shows it
-// and starts nothing.
-void heal(Rig& r) {
-    setAdb(r, "when devices -l\nout R5CT unauthorized usb:1-1\n" + kQuietAdb);
-}
-bool usbSeen(Rig& r) {
-    return r.c->isUSBDeviceConnected();
-}
-
 // One-shot adb commands misbehave; the watcher stays quiet.
-Fault adbFault(const char* name, const QString& actions) {
-    return {name, [actions](Rig& r) { setAdb(r, "when track-devices\nhang\nwhen .*\n" + actions); },
-            [](Rig& r) { return r.resources.arguments("adb").size() >= mark + 3; }, heal, usbSeen};
-}
+const QString kOneShot = "when track-devices\nhang\nwhen .*\n";
+const Check kCalled = [](Rig& r) { return r.resources.arguments("adb").size() >= mark + 3; };
+// Read from a copy: QSettings caches a file within the process, refused values included.
+const Check kSaved = [](Rig& r) {
+    const QString copy = r.env.settingsPath + QString::number(++mark);
+    QFile::copy(r.env.settingsPath, copy);
+    const QVariant value = QSettings(copy, QSettings::IniFormat).value("audioBufferMsByEndpoint");
+    return decodeIntMap(value.toByteArray()).value_or(QMap<QString, int>()).value(kBad) == 260;
+};
 
-// A save refused while the settings file is unusable; one made after it is stored. Read from a
-// copy: QSettings caches a file within the process, refused values included.
-Fault settingsFault(const char* name, std::function<void(TestEnvironment&)> breakIt) {
-    return {name,
-            [](Rig& r) { r.c->setAudioBuffer(kSpare, 250); },
-            [](Rig&) { return true; },
-            [](Rig& r) {
-                QDir(r.env.settingsPath).removeRecursively();
-                r.c->setAudioBuffer(kSpare, 260);
-            },
-            [](Rig& r) {
-                const QString copy = r.env.settingsPath + QString::number(++mark);
-                QFile::copy(r.env.settingsPath, copy);
-                const auto map = decodeIntMap(QSettings(copy, QSettings::IniFormat)
-                                                  .value("audioBufferMsByEndpoint")
-                                                  .toByteArray());
-                return map && map->value(kSpare) == 260;
-            },
-            std::move(breakIt)};
-}
-
-QString resourcesDir(Rig& r) {
-    return *r.c->ref().config().resourcesDir;
-}
-
+// clang-format off
 const Fault kFaults[] = {
-    adbFault("adb hangs forever", "hang\n"),
-    adbFault("adb crashes", "crash\n"),
-    adbFault("adb prints 10 MB", "flood 10000000\n"),
-    adbFault("adb prints invalid UTF-8", "out \\xff\\xfe\\xc3\\x28 List of devices\nerr \\xc0\n"),
-    {"scrcpy exits at once, every time",
+    {"adb hangs forever", kOneShot + "hang\n", {}, {}, kCalled},
+    {"adb crashes", kOneShot + "crash\n", {}, {}, kCalled},
+    {"adb prints 10 MB", kOneShot + "flood 10000000\n", {}, {}, kCalled},
+    {"adb prints invalid UTF-8", kOneShot + "out \\xff\\xfe\\xc3\\x28\nerr \\xc0\n", {}, {},
+     kCalled},
+    {"scrcpy exits at once, every time", {}, "when -s BAD .*\nexit 1\n" + kHangingScrcpy,
+     [](Rig& r) { r.c->setRelayEnabled(kBad, true); },
+     [](Rig& r) { return r.scrcpyRuns().size() >= 4; }},  // the good phone's run and three
+    {"scrcpy ignores SIGTERM", {},
+     "when -s BAD .*\nignore-term\nout ready\nhang\n" + kHangingScrcpy,
      [](Rig& r) {
-         setScrcpy(r, "when -s BAD .*\nexit 1\n" + kHangingScrcpy);
-         r.c->setRelayEnabled(kBad, true);
-     },
-     [](Rig& r) { return r.scrcpyRuns().size() >= 4; },  // the good phone's one, and three
-     [](Rig& r) { setScrcpy(r, kHangingScrcpy); }, [](Rig& r) { return r.running(kBad); }},
-    {"scrcpy ignores SIGTERM",
-     [](Rig& r) {
-         setScrcpy(r, "when -s BAD .*\nignore-term\nout ready\nhang\n" + kHangingScrcpy);
          r.c->setRelayEnabled(kBad, true);
          QVERIFY(r.waitForLog("[scrcpy][BAD] ready"));
          r.c->setRelayEnabled(kBad, false);
      },
-     [](Rig& r) { return !r.c->scrcpyProcesses.contains(kBad); },
-     [](Rig& r) {
-         setScrcpy(r, kHangingScrcpy);
-         r.c->setRelayEnabled(kBad, true);
-     },
-     [](Rig& r) { return r.running(kBad); }},
+     [](Rig& r) { return !r.c->scrcpyProcesses.contains(kBad); }},
     {"track-devices dies at once, every time",
-     [](Rig& r) {
-         setAdb(r, "when track-devices\noutraw 0000\nexit 1\n" + kQuietAdb);
-         ::kill(static_cast<pid_t>(r.c->trackDevicesProcess->processId()), SIGTERM);
-     },
-     [](Rig& r) { return r.resources.arguments("adb").count({"track-devices"}) >= 5; },
-     [](Rig& r) {
-         setAdb(r, "when track-devices\noutraw 001510.0.0.9:5555\\tdevice\\n\nhang\n" + kQuietAdb);
-     },
+     "when track-devices\noutraw 0000\nexit 1\n" + kQuietAdb, {},
+     [](Rig& r) { ::kill(static_cast<pid_t>(r.c->trackDevicesProcess->processId()), SIGTERM); },
+     [](Rig& r) { return r.resources.arguments("adb").count({"track-devices"}) >= 5; }, {},
      [](Rig& r) { return r.c->wirelessConnected(); }},
-    settingsFault("settings file corrupt",
-                  [](TestEnvironment& env) {
-                      QFile file(env.settingsPath);
-                      QVERIFY(file.open(QIODevice::WriteOnly));
-                      file.write(QByteArrayLiteral("\xff\xfe[[[General\n=\x01\nendpoint\n\0\0"));
-                  }),
-    // Unreadable and unwritable, also for root.
-    settingsFault("settings file is a folder",
-                  [](TestEnvironment& env) { QVERIFY(QDir().mkpath(env.settingsPath + "/x")); }),
-    {"resources folder missing",
-     [](Rig& r) { QVERIFY(QDir().rename(resourcesDir(r), resourcesDir(r) + "-gone")); },
-     [](Rig& r) { return r.log().filter("adb not found").size() >= 3; },
+    // A folder where the file should be (unreadable and unwritable, also for root): a save is
+    // refused; once the folder is gone, the next one is stored.
+    {"settings file is a folder", {}, {},
      [](Rig& r) {
-         QVERIFY(QDir().rename(resourcesDir(r) + "-gone", resourcesDir(r)));
-         heal(r);
-     },
-     usbSeen},
+         QFile::remove(r.env.settingsPath);
+         QVERIFY(QDir().mkpath(r.env.settingsPath + "/x"));
+         r.c->setAudioBuffer(kBad, 250);
+     }, kCalled,
+     [](Rig& r) {
+         QDir(r.env.settingsPath).removeRecursively();
+         r.c->setAudioBuffer(kBad, 260);
+     }, kSaved},
+    {"resources folder missing", {}, {},
+     [](Rig& r) { QVERIFY(QDir().rename(r.resources.dir(), r.resources.dir() + "-gone")); },
+     [](Rig& r) { return r.log().filter("adb not found").size() >= 3; },
+     [](Rig& r) { QVERIFY(QDir().rename(r.resources.dir() + "-gone", r.resources.dir())); }},
 };
+// clang-format on
 
 // The fewest seen over a short stretch: one-shot adb calls come and go all the time, each with
 // its process and pipes, so a single count may catch one in flight.
@@ -158,56 +110,70 @@ private slots:
             QTest::newRow(kFaults[i].name) << i;
         }
     }
-    void faultTable();
-};
-
-void FaultsTest::faultTable() {
-    QFETCH(int, row);
-    const Fault& fault = kFaults[row];
-    RigOptions options;
-    options.scale = 0.02;
-    options.prepare = [&fault](TestEnvironment& env) {
+    void faultTable() {
+        QFETCH(int, row);
+        const Fault& fault = kFaults[row];
+        RigOptions options;
+        options.scale = 0.02;
         // Well above a normal call under the sanitizers: only a hung one is ever killed.
-        env.config.adbCallLimit = std::chrono::seconds(2);
-        if (fault.before) {
-            fault.before(env);
-        }
-    };
-    Rig r(options);
-    RirAvoruVara view(r.c.get());
-    view.show();
-    int beats = 0;
-    QTimer heartbeat;
-    QObject::connect(&heartbeat, &QTimer::timeout, [&beats] { ++beats; });
-    heartbeat.start(10);
-    r.c->setRelayEnabled(kGood, true);
-    QVERIFY(waitUntil([&] { return r.running(kGood); }));
-    const qint64 good = r.pidOf(kGood);
-    // The main thread turns, the window redraws after a change, and the good phone relays on.
-    const auto unharmed = [&] {
-        const int beat = beats, drawn = view.redrawCount();
-        r.c->notifyWillChange();
-        return waitUntil([&] { return beats > beat + 2 && view.redrawCount() > drawn; }) &&
-               r.running(kGood) && r.pidOf(kGood) == good;
-    };
-    const auto children = [] { return int(childProcesses().size()); };
-    const int childrenBefore = quietest(children);
-    const int descriptorsBefore = quietest(openFileDescriptors);
+        options.prepare = [](TestEnvironment& env) {
+            env.config.adbCallLimit = std::chrono::seconds(2);
+        };
+        Rig r(options);
+        RirAvoruVara view(r.c.get());
+        view.show();
+        r.c->setRelayEnabled(kGood, true);
+        QVERIFY(waitUntil([&] { return r.running(kGood); }));
+        const qint64 good = r.pidOf(kGood);
+        // The main thread turns, the window redraws after a change, and the good phone relays on.
+        const auto unharmed = [&] {
+            const int drawn = view.redrawCount();
+            r.c->notifyWillChange();
+            return waitUntil([&] { return view.redrawCount() > drawn; }) &&
+                   r.pidOf(kGood) == good && r.running(kGood);
+        };
+        const auto children = [] { return int(childProcesses().size()); };
+        const int childrenBefore = quietest(children);
+        const int descriptorsBefore = quietest(openFileDescriptors);
 
-    mark = int(r.resources.arguments("adb").size());
-    fault.inject(r);
-    QVERIFY2(waitUntil([&] { return fault.exercised(r); }), "the fault never showed");
-    QVERIFY(unharmed());
-    fault.end(r);
-    QVERIFY2(waitUntil([&] { return fault.recovered(r); }), "the flow did not come back");
-    QVERIFY(unharmed());
-    if (r.c->enabledEndpoints().contains(kBad)) {
+        mark = int(r.resources.arguments("adb").size());
+        for (const auto& [tool, script] : {std::pair{"adb", fault.adb}, {"scrcpy", fault.scrcpy}}) {
+            if (!script.isEmpty()) {
+                r.resources.setScript(tool, script);
+            }
+        }
+        if (fault.inject) {
+            fault.inject(r);
+        }
+        QVERIFY2(waitUntil([&] { return fault.exercised(r); }), "the fault never showed");
+        QVERIFY(unharmed());
+
+        // Once healed, adb also lists a phone waiting for authorisation (shown, nothing started)
+        // and a wireless one on the watcher's next start.
+        if (fault.end) {
+            fault.end(r);
+        }
+        r.resources.setScript("adb",
+                              "when track-devices\noutraw 001510.0.0.9:5555\\tdevice\\n\nhang\n"
+                              "when devices -l\nout R5CT unauthorized usb:1-1\n" +
+                                  kQuietAdb);
+        r.resources.setScript("scrcpy", kHangingScrcpy);
+        if (!fault.scrcpy.isEmpty()) {
+            r.c->setRelayEnabled(kBad, true);
+        }
+        QVERIFY2(waitUntil([&] {
+                     return r.c->isUSBDeviceConnected() &&
+                            (!fault.recovered || fault.recovered(r)) &&
+                            (fault.scrcpy.isEmpty() || r.running(kBad));
+                 }),
+                 "the flow did not come back");
+        QVERIFY(unharmed());
         r.c->setRelayEnabled(kBad, false);  // before counting what is left
+        QVERIFY2(waitUntil([&] { return children() <= childrenBefore; }), "a process was left");
+        QVERIFY2(waitUntil([&] { return openFileDescriptors() <= descriptorsBefore; }),
+                 "a descriptor was left");
     }
-    QVERIFY2(waitUntil([&] { return children() <= childrenBefore; }), "a process was left");
-    QVERIFY2(waitUntil([&] { return openFileDescriptors() <= descriptorsBefore; }),
-             "a descriptor was left");
-}
+};
 
 QTEST_MAIN(FaultsTest)
 #include "tst_faults.moc"

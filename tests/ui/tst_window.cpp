@@ -51,236 +51,220 @@ struct Shown {
 class WindowTest : public QObject {
     Q_OBJECT
 private slots:
-    void noDeviceShowsTheGuideInTheUsersLanguage();
-    void wirelessRowsGetOneRowEachAndATapSelects();
-    void relaySwitchStartsAndStopsTheEndpoint();
-    void rowSaysWhyItsRelayIsSilent();
-    void bufferSliderAppliesOnReleaseOnly();
-    void observersToldFirstAndWorkFindsTheControllerGone();
-    void cleanUpEndsOurRelaysOnly();
-    void programQuitsCleanlyOnSignals();
+    void noDeviceShowsTheGuideInTheUsersLanguage() {
+        Shown w(1.0, {"ja-JP", "en-US"});
+        const auto ja = [](TextKey key) { return text(key, Language::Japanese); };
+        QCOMPARE(w.view.guideText(), ja(TextKey::guideSetup));
+        QCOMPARE(w.c().connectionGuideText(), ja(TextKey::guideSetup));
+        QCOMPARE(w.view.statusLabelText(), ja(TextKey::unavailable));
+        // One placeholder row, with nothing to switch.
+        QVERIFY(w.view.rows().size() == 1 && !w.control(0));
+        QCOMPARE(w.row(0)->nameLabel()->text(), ja(TextKey::notDetected));
+
+        QVERIFY(!w.shows(w.view.alertRow()));
+        w.c().isAlertPlaying.set(true);
+        QTRY_VERIFY(w.shows(w.view.alertRow()));
+        QTest::mouseClick(w.view.stopAlertButton(), Qt::LeftButton);
+        QVERIFY(!w.c().isAlertPlaying() && w.c().alertSuppressed);
+        QTRY_VERIFY(!w.shows(w.view.alertRow()));
+
+        // Only the first preferred language counts, and it is looked up at each redraw.
+        *w.rig.languages = {"en-US", "ja-JP"};
+        w.c().notifyWillChange();
+        QTRY_COMPARE(w.view.guideText(), en(TextKey::guideSetup));
+        QCOMPARE(w.c().connectionGuideText(), en(TextKey::guideSetup));
+    }
+
+    void wirelessRowsGetOneRowEachAndATapSelects() {
+        Shown w;
+        w.c().batteryLevels.set({{kA, 85}});
+        w.listPhones({wirelessRow(kA, "Pixel_7"), wirelessRow(kB)});  // no summary row
+        QCOMPARE(w.row(0)->nameLabel()->text(), "Pixel_7");
+        QCOMPARE(w.row(0)->batteryText()->text(), "85%");
+        QCOMPARE(w.control(1)->endpoint(), kB);
+
+        // A click on the row's name is a click on the row; one on a switch is the switch's.
+        click(w.row(1)->nameLabel());
+        QCOMPARE(w.rig.env.settings()->value("endpoint").toString(), kB);
+        const QStringList battery = {"-s", kB, "shell", "dumpsys", "battery"};
+        QVERIFY(waitUntil([&] { return w.rig.adbCalls().contains(battery); }));
+        click(w.control(0)->videoSwitch());
+        QVERIFY(w.c().endpoint() == kB && w.c().videoEnabledByEndpoint().value(kA));
+    }
+
+    void rowSaysWhyItsRelayIsSilent() {
+        Shown w(0.01);  // the reconnect loop tries again every 100 ms
+        w.listPhones({wirelessRow(kA)});
+        const auto showsCause = [&](TextKey cause) {
+            return w.shows(w.row(0)->silenceCauseLine()) &&
+                   w.row(0)->silenceCauseText()->text() == en(cause);
+        };
+        // What scrcpy 3.3.4 prints before it exits for a locked Android 11 phone: the cause shows
+        // at every try, until the phone is unlocked.
+        w.rig.resources.setScript(
+            "scrcpy",
+            "when .*\nerr [server] ERROR: On Android 11, audio capture must be started in the "
+            "foreground, make sure that the device is unlocked when starting scrcpy.\nexit 1\n");
+        click(w.control(0)->relaySwitch());
+        QVERIFY(waitUntil([&] {
+            return w.rig.scrcpyRuns().size() >= 3 && showsCause(TextKey::silentPhoneLocked);
+        }));
+        w.rig.resources.setScript("scrcpy", kHangingScrcpy);
+        QVERIFY(
+            waitUntil([&] { return w.rig.running(kA) && !w.shows(w.row(0)->silenceCauseLine()); }));
+        // Without its server the relay cannot start; switched off, the cause goes with the switch.
+        w.rig.resources.remove("scrcpy-server");
+        w.rig.endAllScrcpy();
+        QVERIFY(waitUntil([&] { return showsCause(TextKey::silentToolMissing); }));
+        click(w.control(0)->relaySwitch());
+        QVERIFY(w.c().silenceCauses().isEmpty());
+        QTRY_VERIFY(!w.shows(w.row(0)->silenceCauseLine()));
+    }
+
+    void relaySwitchAndBufferSlider() {
+        Shown w;
+        w.listPhones({wirelessRow(kA), wirelessRow(kB)});
+        QSlider* slider = w.control(0)->bufferSlider();
+        const auto stored = [&](const QString& ep) {
+            return w.c().audioBufferMsByEndpoint().value(ep);
+        };
+        // A drag shows its value at once; only the release stores it (a store restarts a relay).
+        slider->setSliderDown(true);
+        slider->setSliderPosition(18);
+        QVERIFY(w.c().audioBufferMs() == 180 && w.control(0)->bufferLabel()->text() == "180ms");
+        QCOMPARE(stored(kA), 0);
+        slider->setSliderDown(false);
+        QCOMPARE(stored(kA), 180);
+        // Both ends of the range can be chosen.
+        QTest::keyClick(slider, Qt::Key_End);
+        QCOMPARE(stored(kA), 300);
+        QTest::keyClick(slider, Qt::Key_Home);
+        QCOMPARE(stored(kA), 100);
+
+        // Its switch starts the other row's relay. A press and release on that row's knob changes
+        // nothing; a click on its groove that moves the knob (the middle button here) applies its
+        // value, restarting the relay once.
+        click(w.control(1)->relaySwitch());
+        QVERIFY(waitUntil([&] {
+            return w.rig.running(kB) &&
+                   w.row(1)->audioLine()->text() == en(TextKey::audioRelayActive) &&
+                   w.view.statusLabelText() == en(TextKey::audioRelayActive);
+        }));
+        QSlider* other = w.control(1)->bufferSlider();
+        other->setSliderDown(true);
+        other->setSliderDown(false);
+        QTest::mouseClick(other, Qt::MiddleButton, {},
+                          QPoint(other->width() - 2, other->height() / 2));
+        QVERIFY(waitUntil([&] { return w.rig.scrcpyRuns().size() == 2; }));
+        settle();
+        QVERIFY(w.rig.adbCalls().count({"connect", kB}) == 2 && w.rig.scrcpyRuns().size() == 2);
+        const int chosen = other->value() * 10;
+        QVERIFY(chosen > 150 && stored(kB) == chosen);
+        QCOMPARE(w.rig.scrcpyRuns().last().last(), "--audio-buffer=" + QString::number(chosen));
+
+        // Switched off, the relay ends and stays ended.
+        click(w.control(1)->relaySwitch());
+        QVERIFY(waitUntil([&] { return !w.c().scrcpyProcesses.contains(kB); }));
+        QTRY_COMPARE(w.row(1)->audioLine()->text(), en(TextKey::ready));
+        QVERIFY(!w.control(1)->relaySwitch()->isChecked() && w.c().enabledEndpoints().isEmpty());
+        settle();
+        QCOMPARE(w.rig.scrcpyRuns().size(), 2);
+    }
+
+    void observersToldFirstAndWorkFindsTheControllerGone() {
+        TestEnvironment env(nullptr);
+        auto c = std::make_unique<ZovAdizuZadiRizov>(env.config);
+        QList<bool> seen;
+        connect(c.get(), &ZovAdizuZadiRizov::willChange, this, [&] { seen << c->isRunning(); });
+        c->isRunning.set(true);
+        QCOMPARE(seen, QList<bool>{false});
+
+        // Queued before the controller goes, run after: nothing happens.
+        const ControllerRef ref = c->ref();
+        std::atomic<int> ran{0};
+        dispatchAfter(QoS::UserInitiated, std::chrono::milliseconds(50), [ref, &ran] {
+            ref.runInBackground(QoS::UserInitiated, [&ran](const ControllerRef&) { ++ran; });
+            ref.post([&ran](ZovAdizuZadiRizov&) { ++ran; });
+            ran += 100;
+        });
+        c.reset();
+        QVERIFY(waitUntil([&] { return ran >= 100; }));
+        settle();
+        QCOMPARE(ran.load(), 100);
+        QCOMPARE(ref.read([](ZovAdizuZadiRizov&) { return 1; }), std::nullopt);
+    }
+
+    void cleanUpEndsOurRelaysOnly() {
+        RigOptions options;
+        options.makeController = false;
+        Rig rig(options);
+        const QString ours = rig.resources.path("scrcpy");
+        // Decoys: a tool whose path begins with ours, and a command line that merely contains ours.
+        rig.resources.installFake("scrcpy-helper", kHangingScrcpy);
+        QProcess relay, prefixed, mentions;
+        relay.start(ours, {"-s", kA});
+        prefixed.start(ours + "-helper", {});
+        mentions.start("/bin/sh", {"-c", "sleep 60; true", ours});
+        const auto decoysLive = [&] {
+            return prefixed.state() == QProcess::Running && mentions.state() == QProcess::Running;
+        };
+        QVERIFY(waitUntil([&] { return relay.state() == QProcess::Running && decoysLive(); }));
+
+        // A relay left over from an earlier run ends at start-up, and ours end at quit.
+        rig.c = std::make_unique<ZovAdizuZadiRizov>(rig.env.config);
+        QVERIFY(waitUntil([&] { return relay.state() == QProcess::NotRunning; }));
+        relay.start(ours, {"-s", kA});
+        QVERIFY(relay.waitForStarted());
+        AppDelegate("/usr/bin/pkill", rig.resources.dir()).applicationWillTerminate();
+        QVERIFY(waitUntil([&] { return relay.state() == QProcess::NotRunning; }));
+        settle();
+        QVERIFY(decoysLive());
+
+        // A clean-up that cannot run is reported to the system log (the application's is gone).
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Failed to cleanup"));
+        AppDelegate("/nonexistent/pkill", rig.resources.dir()).applicationWillTerminate();
+    }
+
+    void programQuitsCleanlyOnSignals() {
+        int quits = 0;
+        {
+            QuitOnSignals watcher([&] { ++quits; });
+            ::raise(SIGTERM);
+            QTRY_COMPARE(quits, 1);
+            ::raise(SIGHUP);  // the terminal that started it was closed
+            QTRY_COMPARE(quits, 2);
+        }
+
+        // The built program, run from a copy whose resources folder is a fake one.
+        const QString built = QCoreApplication::applicationDirPath() + "/../bin/sonavel";
+        if (!QFileInfo(built).isExecutable()) {
+            QSKIP("the program is not built next to the tests");
+        }
+        FakeResources resources;
+        resources.installFake("adb", kQuietAdb);
+        resources.installFake("scrcpy", kHangingScrcpy);
+        QTemporaryDir root, config, runtime;
+        QVERIFY(QDir(root.path()).mkpath("bin") && QDir(root.path()).mkpath("share"));
+        QVERIFY(QFile::copy(built, root.filePath("bin/sonavel")));
+        QVERIFY(QFile::link(resources.dir(), root.filePath("share/sonavel")));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CONFIG_HOME", config.path());
+        environment.insert("XDG_RUNTIME_DIR", runtime.path());
+        QProcess relay, app;
+        relay.start(resources.path("scrcpy"), {});
+        QVERIFY(relay.waitForStarted());
+        app.setProcessEnvironment(environment);
+        app.start(root.filePath("bin/sonavel"), {});
+        // Its start-up clean-up ends that relay: the program is up, and a new relay is started.
+        QVERIFY(waitUntil([&] { return relay.state() == QProcess::NotRunning; }));
+        relay.start(resources.path("scrcpy"), {});
+        QVERIFY(relay.waitForStarted());
+        ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
+        QVERIFY(app.waitForFinished(kWaitMs));
+        QVERIFY(app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0);
+        QVERIFY(waitUntil([&] { return relay.state() == QProcess::NotRunning; }));
+    }
 };
-
-void WindowTest::noDeviceShowsTheGuideInTheUsersLanguage() {
-    Shown w(1.0, {"ja-JP", "en-US"});
-    const auto ja = [](TextKey key) { return text(key, Language::Japanese); };
-    QCOMPARE(w.view.guideText(), ja(TextKey::guideSetup));
-    QCOMPARE(w.c().connectionGuideText(), ja(TextKey::guideSetup));
-    QCOMPARE(w.view.statusLabelText(), ja(TextKey::unavailable));
-    // One placeholder row, with nothing to switch.
-    QVERIFY(w.view.rows().size() == 1 && !w.control(0));
-    QCOMPARE(w.row(0)->nameLabel()->text(), ja(TextKey::notDetected));
-
-    QVERIFY(!w.shows(w.view.alertRow()));
-    w.c().isAlertPlaying.set(true);
-    QTRY_VERIFY(w.shows(w.view.alertRow()));
-    QTest::mouseClick(w.view.stopAlertButton(), Qt::LeftButton);
-    QVERIFY(!w.c().isAlertPlaying() && w.c().alertSuppressed);
-    QTRY_VERIFY(!w.shows(w.view.alertRow()));
-
-    // Only the first preferred language counts, and it is looked up at each redraw.
-    *w.rig.languages = {"en-US", "ja-JP"};
-    w.c().notifyWillChange();
-    QTRY_COMPARE(w.view.guideText(), en(TextKey::guideSetup));
-    QCOMPARE(w.c().connectionGuideText(), en(TextKey::guideSetup));
-}
-
-void WindowTest::wirelessRowsGetOneRowEachAndATapSelects() {
-    Shown w;
-    w.c().batteryLevels.set({{kA, 85}});
-    w.listPhones({wirelessRow(kA, "Pixel_7"), wirelessRow(kB)});  // no summary row
-    QCOMPARE(w.row(0)->nameLabel()->text(), "Pixel_7");
-    QCOMPARE(w.row(0)->batteryText()->text(), "85%");
-    QCOMPARE(w.control(1)->endpoint(), kB);
-
-    // A click on the row's name is a click on the row; one on a switch is the switch's.
-    click(w.row(1)->nameLabel());
-    QCOMPARE(w.rig.env.settings()->value("endpoint").toString(), kB);
-    const QStringList battery = {"-s", kB, "shell", "dumpsys", "battery"};
-    QVERIFY(waitUntil([&] { return w.rig.adbCalls().contains(battery); }));
-    click(w.control(0)->videoSwitch());
-    QVERIFY(w.c().endpoint() == kB && w.c().videoEnabledByEndpoint().value(kA));
-}
-
-void WindowTest::relaySwitchStartsAndStopsTheEndpoint() {
-    Shown w;
-    w.listPhones({wirelessRow(kA)});
-    click(w.control(0)->relaySwitch());
-    QVERIFY(waitUntil([&] {
-        return w.rig.running(kA) &&
-               w.row(0)->audioLine()->text() == en(TextKey::audioRelayActive) &&
-               w.view.statusLabelText() == en(TextKey::audioRelayActive);
-    }));
-    click(w.control(0)->relaySwitch());
-    QVERIFY(waitUntil([&] { return !w.c().scrcpyProcesses.contains(kA); }));
-    QTRY_COMPARE(w.row(0)->audioLine()->text(), en(TextKey::ready));
-    QVERIFY(!w.control(0)->relaySwitch()->isChecked() && w.c().enabledEndpoints().isEmpty());
-    settle();
-    QCOMPARE(w.rig.scrcpyRuns().size(), 1);
-}
-
-void WindowTest::rowSaysWhyItsRelayIsSilent() {
-    Shown w(0.01);  // the reconnect loop tries again every 100 ms
-    w.listPhones({wirelessRow(kA)});
-    const auto showsCause = [&](TextKey cause) {
-        return w.shows(w.row(0)->silenceCauseLine()) &&
-               w.row(0)->silenceCauseText()->text() == en(cause);
-    };
-    // What scrcpy 3.3.4 prints before it exits for a locked Android 11 phone: the cause shows at
-    // every try, until the phone is unlocked.
-    w.rig.resources.setScript(
-        "scrcpy",
-        "when .*\nerr [server] ERROR: On Android 11, audio capture must be started in the "
-        "foreground, make sure that the device is unlocked when starting scrcpy.\nexit 1\n");
-    click(w.control(0)->relaySwitch());
-    QVERIFY(waitUntil(
-        [&] { return w.rig.scrcpyRuns().size() >= 3 && showsCause(TextKey::silentPhoneLocked); }));
-    w.rig.resources.setScript("scrcpy", kHangingScrcpy);
-    QVERIFY(waitUntil([&] { return w.rig.running(kA) && !w.shows(w.row(0)->silenceCauseLine()); }));
-    // Without its server the relay cannot start; switched off, the cause goes with the switch.
-    w.rig.resources.remove("scrcpy-server");
-    w.rig.endAllScrcpy();
-    QVERIFY(waitUntil([&] { return showsCause(TextKey::silentToolMissing); }));
-    click(w.control(0)->relaySwitch());
-    QVERIFY(w.c().silenceCauses().isEmpty());
-    QTRY_VERIFY(!w.shows(w.row(0)->silenceCauseLine()));
-}
-
-void WindowTest::bufferSliderAppliesOnReleaseOnly() {
-    Shown w;
-    w.listPhones({wirelessRow(kA), wirelessRow(kB)});
-    QSlider* slider = w.control(0)->bufferSlider();
-    const auto stored = [&](const QString& ep) {
-        return w.c().audioBufferMsByEndpoint().value(ep);
-    };
-    // A drag shows its value at once; only the release stores it (a store restarts a relay).
-    slider->setSliderDown(true);
-    slider->setSliderPosition(18);
-    QVERIFY(w.c().audioBufferMs() == 180 && w.control(0)->bufferLabel()->text() == "180ms");
-    QCOMPARE(stored(kA), 0);
-    slider->setSliderDown(false);
-    QCOMPARE(stored(kA), 180);
-    // Both ends of the range can be chosen.
-    QTest::keyClick(slider, Qt::Key_End);
-    QCOMPARE(stored(kA), 300);
-    QTest::keyClick(slider, Qt::Key_Home);
-    QCOMPARE(stored(kA), 100);
-
-    // The other row relays. A press and release on its knob changes nothing; a click on its
-    // groove that moves the knob (the middle button here) applies its value, restarting once.
-    w.c().setRelayEnabled(kB, true);
-    QVERIFY(waitUntil([&] { return w.rig.running(kB); }));
-    QSlider* other = w.control(1)->bufferSlider();
-    other->setSliderDown(true);
-    other->setSliderDown(false);
-    QTest::mouseClick(other, Qt::MiddleButton, {}, QPoint(other->width() - 2, other->height() / 2));
-    QVERIFY(waitUntil([&] { return w.rig.scrcpyRuns().size() == 2; }));
-    settle();
-    QVERIFY(w.rig.adbCalls().count({"connect", kB}) == 2 && w.rig.scrcpyRuns().size() == 2);
-    const int chosen = other->value() * 10;
-    QVERIFY(chosen > 150 && stored(kB) == chosen);
-    QCOMPARE(w.rig.scrcpyRuns().last().last(), "--audio-buffer=" + QString::number(chosen));
-}
-
-void WindowTest::observersToldFirstAndWorkFindsTheControllerGone() {
-    TestEnvironment env(nullptr);
-    auto c = std::make_unique<ZovAdizuZadiRizov>(env.config);
-    QList<bool> seen;
-    connect(c.get(), &ZovAdizuZadiRizov::willChange, this, [&] { seen << c->isRunning(); });
-    c->isRunning.set(true);
-    QCOMPARE(seen, QList<bool>{false});
-
-    // Queued before the controller goes, run after: nothing happens.
-    const ControllerRef ref = c->ref();
-    std::atomic<int> ran{0};
-    dispatchAfter(QoS::UserInitiated, std::chrono::milliseconds(50), [ref, &ran] {
-        ref.runInBackground(QoS::UserInitiated, [&ran](const ControllerRef&) { ++ran; });
-        ref.post([&ran](ZovAdizuZadiRizov&) { ++ran; });
-        ran += 100;
-    });
-    c.reset();
-    QVERIFY(waitUntil([&] { return ran >= 100; }));
-    settle();
-    QCOMPARE(ran.load(), 100);
-    QCOMPARE(ref.read([](ZovAdizuZadiRizov&) { return 1; }), std::nullopt);
-}
-
-void WindowTest::cleanUpEndsOurRelaysOnly() {
-    RigOptions options;
-    options.makeController = false;
-    Rig rig(options);
-    const QString ours = rig.resources.path("scrcpy");
-    // Decoys: a tool whose path begins with ours, a command line that merely contains ours, and
-    // another installation's scrcpy.
-    rig.resources.installFake("scrcpy-helper", kHangingScrcpy);
-    FakeResources other;
-    other.installFake("scrcpy", kHangingScrcpy);
-    QProcess relay, prefixed, mentions, foreign;
-    relay.start(ours, {"-s", kA});
-    prefixed.start(ours + "-helper", {});
-    mentions.start("/bin/sh", {"-c", "sleep 60; true", ours});
-    foreign.start(other.path("scrcpy"), {});
-    const auto decoysLive = [&] {
-        return prefixed.state() == QProcess::Running && mentions.state() == QProcess::Running &&
-               foreign.state() == QProcess::Running;
-    };
-    QVERIFY(waitUntil([&] { return relay.state() == QProcess::Running && decoysLive(); }));
-
-    // A relay left over from an earlier run ends at start-up, and ours end at quit.
-    rig.c = std::make_unique<ZovAdizuZadiRizov>(rig.env.config);
-    QVERIFY(waitUntil([&] { return relay.state() == QProcess::NotRunning; }));
-    relay.start(ours, {"-s", kA});
-    QVERIFY(relay.waitForStarted());
-    AppDelegate("/usr/bin/pkill", rig.resources.dir()).applicationWillTerminate();
-    QVERIFY(waitUntil([&] { return relay.state() == QProcess::NotRunning; }));
-    settle();
-    QVERIFY(decoysLive());
-
-    // A clean-up that cannot run is reported to the system log (the application's is gone).
-    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Failed to cleanup"));
-    AppDelegate("/nonexistent/pkill", rig.resources.dir()).applicationWillTerminate();
-}
-
-void WindowTest::programQuitsCleanlyOnSignals() {
-    int quits = 0;
-    {
-        QuitOnSignals watcher([&] { ++quits; });
-        ::raise(SIGTERM);
-        QTRY_COMPARE(quits, 1);
-        ::raise(SIGHUP);  // the terminal that started it was closed
-        QTRY_COMPARE(quits, 2);
-    }
-
-    // The built program, run from a copy whose resources folder is a fake one.
-    const QString built = QCoreApplication::applicationDirPath() + "/../bin/sonavel";
-    if (!QFileInfo(built).isExecutable()) {
-        QSKIP("the program is not built next to the tests");
-    }
-    FakeResources resources;
-    resources.installFake("adb", kQuietAdb);
-    resources.installFake("scrcpy", kHangingScrcpy);
-    QTemporaryDir root, config, runtime;
-    QVERIFY(QDir(root.path()).mkpath("bin") && QDir(root.path()).mkpath("share"));
-    QVERIFY(QFile::copy(built, root.filePath("bin/sonavel")));
-    QVERIFY(QFile::link(resources.dir(), root.filePath("share/sonavel")));
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("XDG_CONFIG_HOME", config.path());
-    environment.insert("XDG_RUNTIME_DIR", runtime.path());
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    QProcess relay, app;
-    relay.start(resources.path("scrcpy"), {});
-    QVERIFY(relay.waitForStarted());
-    app.setProcessEnvironment(environment);
-    app.start(root.filePath("bin/sonavel"), {});
-    // Its start-up clean-up ends that relay: the program is up, and a new relay is started.
-    QVERIFY(waitUntil([&] { return relay.state() == QProcess::NotRunning; }));
-    relay.start(resources.path("scrcpy"), {});
-    QVERIFY(relay.waitForStarted());
-    ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
-    QVERIFY(app.waitForFinished(kWaitMs));
-    QVERIFY(app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0);
-    QVERIFY(waitUntil([&] { return relay.state() == QProcess::NotRunning; }));
-}
 
 QTEST_MAIN(WindowTest)
 #include "tst_window.moc"
