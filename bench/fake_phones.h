@@ -12,10 +12,21 @@
 #include <cstdlib>
 #include <functional>
 
-#include "battery/battery_fixtures.h"
 #include "support/test_support.h"
 
 namespace sonavel::bench {
+
+// Android 13, charging from a computer's USB port.
+inline const QString kDumpUSBCharging = QStringLiteral(
+    "Current Battery Service state:\n"
+    "  AC powered: false\n"
+    "  USB powered: true\n"
+    "  Wireless powered: false\n"
+    "  status: 2\n"
+    "  health: 2\n"
+    "  present: true\n"
+    "  level: 57\n"
+    "  scale: 100\n");
 
 // Loopback names outside adb's emulator range; nothing ever opens them.
 inline QStringList phoneEndpoints(int count) {
@@ -37,7 +48,7 @@ inline QString phonesAdbScript(const QStringList& endpoints) {
                        .arg(endpoints[i])
                        .arg(i + 1);
     }
-    QString dump = test::kDumpUSBCharging;
+    QString dump = kDumpUSBCharging;
     dump.replace(QLatin1Char('\n'), QStringLiteral("\\n"));
     return QStringLiteral(
                "when track-devices\nhang\n"
