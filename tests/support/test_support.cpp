@@ -69,32 +69,15 @@ void FakeResources::remove(const QString& name) {
     }
 }
 
-QList<ToolCall> FakeResources::calls(const QString& name) const {
-    QList<ToolCall> result;
-    QFile file(path(name) + QStringLiteral(".journal"));
-    if (!file.open(QIODevice::ReadOnly)) {
-        return result;
-    }
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        if (line.isEmpty()) {
-            continue;
-        }
-        const QList<QByteArray> fields = line.split('\t');
-        ToolCall call;
-        call.msSinceEpoch = fields.value(0).toLongLong();
-        call.pid = fields.value(1).toLongLong();
-        for (int i = 2; i < fields.size(); ++i) {
-            call.arguments << QString::fromUtf8(fields[i]);
-        }
-        result << call;
-    }
-    return result;
-}
-
 QList<QStringList> FakeResources::arguments(const QString& name) const {
+    QFile file(path(name) + QStringLiteral(".journal"));
     QList<QStringList> result;
-    for (const ToolCall& call : calls(name)) {
-        result << call.arguments;
+    if (file.open(QIODevice::ReadOnly)) {
+        QStringList lines = QString::fromUtf8(file.readAll()).split(u'\n');
+        lines.removeLast();  // after the last line feed, or a line still being written
+        for (const QString& line : lines) {
+            result << (line.isEmpty() ? QStringList() : line.split(u'\t'));
+        }
     }
     return result;
 }

@@ -14,13 +14,6 @@ class ZovAdizuZadiRizov;
 
 namespace sonavel::test {
 
-// One recorded call of a fake tool.
-struct ToolCall {
-    qint64 msSinceEpoch = 0;
-    qint64 pid = 0;
-    QStringList arguments;
-};
-
 // A temporary resources folder whose tools are the fake tool (see fake_tool.cpp for the script
 // language) or Debian's real adb.
 class FakeResources {
@@ -37,7 +30,7 @@ public:
     void writeFile(const QString& name, const QByteArray& bytes, bool executable);
     void remove(const QString& name);
 
-    QList<ToolCall> calls(const QString& name) const;
+    // The arguments of every call of a fake tool so far, oldest first.
     QList<QStringList> arguments(const QString& name) const;
 
 private:
