@@ -1,5 +1,4 @@
 #include <QDirIterator>
-#include <QTest>
 
 #include "battery/alert_decision.h"
 #include "battery/battery_dump_parser.h"
@@ -162,14 +161,10 @@ const QMap<QString, std::function<QStringList(const QByteArray&)>> parsers{
              QStringLiteral("exit 0: ") + (connectSucceeded({0, out}) ? "yes" : "no"),
              QStringLiteral("exit 1: ") + (connectSucceeded({1, out}) ? "yes" : "no")};
      }},
-    {"ip_probe",
-     [](const QByteArray& b) {
-         return QStringList{"address: " + orNone(addressFromProbeOutput(QString::fromUtf8(b)))};
-     }},
+    {"ip_probe", [](auto b) { return QStringList{"ip: " + orNone(addressFromProbeOutput(b))}; }},
     {"settings_map",
      [](const QByteArray& b) {
-         const auto switches = decodeBoolMap(b);
-         const auto buffers = decodeIntMap(b);
+         const auto [switches, buffers] = std::pair(decodeBoolMap(b), decodeIntMap(b));
          return QStringList{"switches: " + (switches ? encodeBoolMap(*switches) : "rejected"),
                             "buffers: " + (buffers ? encodeIntMap(*buffers) : "rejected")};
      }},
