@@ -1,9 +1,12 @@
 #include <signal.h>
 
+#include <QSignalSpy>
 #include <QTest>
+#include <thread>
 
 #include "app/app_delegate.h"
 #include "app/application.h"
+#include "app/single_instance.h"
 #include "support/rig.h"
 #include "ui/device_block.h"
 #include "ui/main_view.h"
@@ -17,19 +20,14 @@ namespace {
 const QString kA = "192.168.1.20:5555";
 const QString kB = "192.168.1.21:5555";
 
-RigOptions windowRig(double scale, QStringList languages) {
-    RigOptions o;
-    o.adb = "when connect .*\nout connected to 192.168.1.20:5555\n";
-    o.scale = scale;
-    o.languages = std::move(languages);
-    return o;
-}
-
 // A shown window over the rig's controller once start-up's USB check is over. In real time
 // (scale 1) the repeating checks do not fire during a test, so the state a test sets stays.
 struct Shown {
     explicit Shown(double scale = 1.0, QStringList languages = {"en-US"})
-        : rig(windowRig(scale, std::move(languages))), view(rig.c.get()) {
+        : rig({.adb = "when connect .*\nout connected to 192.168.1.20:5555\n",
+               .scale = scale,
+               .languages = std::move(languages)}),
+          view(rig.c.get()) {
         QVERIFY(rig.waitForLog("[USBCheck] USB connected: false serial: nil state: "));
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
@@ -55,13 +53,11 @@ private slots:
         Shown w(1.0, {"ja-JP", "en-US"});
         const auto ja = [](TextKey key) { return text(key, Language::Japanese); };
         QCOMPARE(w.view.guideText(), ja(TextKey::guideSetup));
-        QCOMPARE(w.c().connectionGuideText(), ja(TextKey::guideSetup));
         QCOMPARE(w.view.statusLabelText(), ja(TextKey::unavailable));
         // One placeholder row, with nothing to switch.
         QVERIFY(w.view.rows().size() == 1 && !w.control(0));
         QCOMPARE(w.row(0)->nameLabel()->text(), ja(TextKey::notDetected));
 
-        QVERIFY(!w.shows(w.view.alertRow()));
         w.c().isAlertPlaying.set(true);
         QTRY_VERIFY(w.shows(w.view.alertRow()));
         QTest::mouseClick(w.view.stopAlertButton(), Qt::LeftButton);
@@ -72,7 +68,6 @@ private slots:
         *w.rig.languages = {"en-US", "ja-JP"};
         w.c().notifyWillChange();
         QTRY_COMPARE(w.view.guideText(), en(TextKey::guideSetup));
-        QCOMPARE(w.c().connectionGuideText(), en(TextKey::guideSetup));
     }
 
     void wirelessRowsGetOneRowEachAndATapSelects() {
@@ -117,8 +112,10 @@ private slots:
         w.rig.endAllScrcpy();
         QVERIFY(waitUntil([&] { return showsCause(TextKey::silentToolMissing); }));
         click(w.control(0)->relaySwitch());
-        QVERIFY(w.c().silenceCauses().isEmpty());
-        QTRY_VERIFY(!w.shows(w.row(0)->silenceCauseLine()));
+        const int drawn = w.view.redrawCount();
+        w.c().silenceCauses.set({{kA, SilenceCause::PhoneLocked}});  // even one still recorded
+        QTRY_VERIFY(w.view.redrawCount() > drawn);
+        QVERIFY(!w.shows(w.row(0)->silenceCauseLine()));
     }
 
     void relaySwitchAndBufferSlider() {
@@ -135,15 +132,11 @@ private slots:
         QCOMPARE(stored(kA), 0);
         slider->setSliderDown(false);
         QCOMPARE(stored(kA), 180);
-        // Both ends of the range can be chosen.
-        QTest::keyClick(slider, Qt::Key_End);
-        QCOMPARE(stored(kA), 300);
         QTest::keyClick(slider, Qt::Key_Home);
         QCOMPARE(stored(kA), 100);
 
         // Its switch starts the other row's relay. A press and release on that row's knob changes
-        // nothing; a click on its groove that moves the knob (the middle button here) applies its
-        // value, restarting the relay once.
+        // nothing; the top of the range applies, restarting the relay once.
         click(w.control(1)->relaySwitch());
         QVERIFY(waitUntil([&] {
             return w.rig.running(kB) &&
@@ -153,14 +146,11 @@ private slots:
         QSlider* other = w.control(1)->bufferSlider();
         other->setSliderDown(true);
         other->setSliderDown(false);
-        QTest::mouseClick(other, Qt::MiddleButton, {},
-                          QPoint(other->width() - 2, other->height() / 2));
+        QTest::keyClick(other, Qt::Key_End);
         QVERIFY(waitUntil([&] { return w.rig.scrcpyRuns().size() == 2; }));
         settle();
         QVERIFY(w.rig.adbCalls().count({"connect", kB}) == 2 && w.rig.scrcpyRuns().size() == 2);
-        const int chosen = other->value() * 10;
-        QVERIFY(chosen > 150 && stored(kB) == chosen);
-        QCOMPARE(w.rig.scrcpyRuns().last().last(), "--audio-buffer=" + QString::number(chosen));
+        QVERIFY(stored(kB) == 300 && w.rig.scrcpyRuns().last().last() == "--audio-buffer=300");
 
         // Switched off, the relay ends and stays ended.
         click(w.control(1)->relaySwitch());
@@ -219,50 +209,35 @@ private slots:
         QVERIFY(waitUntil([&] { return relay.state() == QProcess::NotRunning; }));
         settle();
         QVERIFY(decoysLive());
-
-        // A clean-up that cannot run is reported to the system log (the application's is gone).
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("Failed to cleanup"));
-        AppDelegate("/nonexistent/pkill", rig.resources.dir()).applicationWillTerminate();
     }
 
-    void programQuitsCleanlyOnSignals() {
+    void quitSignalsQuitTheProgram() {
         int quits = 0;
-        {
-            QuitOnSignals watcher([&] { ++quits; });
-            ::raise(SIGTERM);
-            QTRY_COMPARE(quits, 1);
-            ::raise(SIGHUP);  // the terminal that started it was closed
-            QTRY_COMPARE(quits, 2);
-        }
+        QuitOnSignals watcher([&] { ++quits; });
+        ::raise(SIGTERM);
+        QTRY_COMPARE(quits, 1);
+        ::raise(SIGHUP);  // the terminal that started it was closed
+        QTRY_COMPARE(quits, 2);
+    }
 
-        // The built program, run from a copy whose resources folder is a fake one.
-        const QString built = QCoreApplication::applicationDirPath() + "/../bin/sonavel";
-        if (!QFileInfo(built).isExecutable()) {
-            QSKIP("the program is not built next to the tests");
-        }
-        FakeResources resources;
-        resources.installFake("adb", kQuietAdb);
-        resources.installFake("scrcpy", kHangingScrcpy);
-        QTemporaryDir root, config, runtime;
-        QVERIFY(QDir(root.path()).mkpath("bin") && QDir(root.path()).mkpath("share"));
-        QVERIFY(QFile::copy(built, root.filePath("bin/sonavel")));
-        QVERIFY(QFile::link(resources.dir(), root.filePath("share/sonavel")));
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("XDG_CONFIG_HOME", config.path());
-        environment.insert("XDG_RUNTIME_DIR", runtime.path());
-        QProcess relay, app;
-        relay.start(resources.path("scrcpy"), {});
-        QVERIFY(relay.waitForStarted());
-        app.setProcessEnvironment(environment);
-        app.start(root.filePath("bin/sonavel"), {});
-        // Its start-up clean-up ends that relay: the program is up, and a new relay is started.
-        QVERIFY(waitUntil([&] { return relay.state() == QProcess::NotRunning; }));
-        relay.start(resources.path("scrcpy"), {});
-        QVERIFY(relay.waitForStarted());
-        ::kill(static_cast<pid_t>(app.processId()), SIGTERM);
-        QVERIFY(app.waitForFinished(kWaitMs));
-        QVERIFY(app.exitStatus() == QProcess::NormalExit && app.exitCode() == 0);
-        QVERIFY(waitUntil([&] { return relay.state() == QProcess::NotRunning; }));
+    void secondLaunchHandsOverAndACrashedRunsLockIsTakenOver() {
+        QTemporaryDir runtime;
+        qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+        // A crashed run left its lock and socket file; its process (no pid is this high) is gone.
+        QFile lock(runtime.filePath("sonavel.lock"));
+        QVERIFY(lock.open(QIODevice::WriteOnly) && lock.write("2147483647\nsonavel\n\n") > 0);
+        lock.close();
+        QVERIFY(QFile(runtime.filePath("sonavel.socket")).open(QIODevice::WriteOnly));
+
+        SingleInstance first, second;
+        QSignalSpy asked(&first, &SingleInstance::activationRequested);
+        QVERIFY(first.claim() && !second.claim());
+        // The hand-over blocks until answered; the running one answers from this thread's loop.
+        std::atomic<int> handed{-1};
+        std::thread launch([&] { handed = second.handOver(); });
+        waitUntil([&] { return handed >= 0; });
+        launch.join();
+        QVERIFY(handed == 1 && asked.size() == 1);
     }
 };
 

@@ -1,5 +1,4 @@
 #include <QDirIterator>
-#include <QTest>
 
 #include "battery/alert_decision.h"
 #include "battery/battery_dump_parser.h"
@@ -12,7 +11,6 @@
 #include "relay/output_lines.h"
 #include "relay/relay_targets.h"
 #include "relay/scrcpy_args.h"
-#include "relay/silence_cause.h"
 #include "settings/endpoint_maps.h"
 #include "support/rig.h"
 #include "ui/presentation.h"
@@ -49,6 +47,12 @@ QStringList sameForEveryCut(const QByteArray& bytes,
     return whole;
 }
 
+QString alertOf(const QMap<QString, int>& levels, const QMap<QString, bool>& charging) {
+    const auto found = findBatteryAlertCondition(levels, charging);
+    const bool low = found && found->kind == BatteryAlertKind::Low;
+    return found ? found->identifier + (low ? " low" : " high") : QStringLiteral("none");
+}
+
 QStringList battery(const QByteArray& bytes) {
     const QString text = QString::fromUtf8(bytes);
     const BatteryDump dump = parseBatteryDump(text);
@@ -57,10 +61,8 @@ QStringList battery(const QByteArray& bytes) {
                     QStringLiteral("charging: ") + (dump.charging ? "yes" : "no")};
     if (dump.level) {
         const int stored = clampBatteryLevel(*dump.level);
-        const auto alert = findBatteryAlertCondition({{"a", stored}}, {{"a", dump.charging}});
-        const bool low = alert && alert->kind == BatteryAlertKind::Low;
         out << "stored level: " + QString::number(stored)
-            << QStringLiteral("alert: ") + (alert ? (low ? "low" : "high") : "none");
+            << "alert: " + alertOf({{"a", stored}}, {{"a", dump.charging}});
     }
     return out;
 }
@@ -98,26 +100,25 @@ const TrackContext kWatchers[] = {
     {}, {"R58M12345", {"R58M12345", "OLD1"}, {"R58M12345"}, "127.0.0.1:5601"}};
 
 QString verdict(const TrackEvaluation& ev) {
-    QStringList facts;
-    const auto note = [&facts](bool on, const QString& fact) { facts << (on ? fact : QString()); };
-    note(ev.observedInitialized, "observe " + ev.observedUSBSerial.value_or(QString()));
-    note(ev.observedOffline, "observed offline");
-    note(ev.observedMissing, "observed missing");
-    note(ev.switchedTo.has_value(), "switch to " + ev.switchedTo.value_or(QString()));
-    note(ev.usbConnected, "cable");
-    note(ev.wirelessOnline, "wireless");
-    note(!ev.awaitingAdded.isEmpty(), "await " + ev.awaitingAdded.join(' '));
-    note(!ev.awaitingCleared.isEmpty(), "allowed " + ev.awaitingCleared.join(' '));
-    note(!ev.newlyReady.isEmpty(), "set up " + ev.newlyReady.join(' '));
+    const auto fact = [](bool on, const QString& text) { return on ? text : QString(); };
+    QStringList facts{
+        fact(ev.observedInitialized, "observe " + ev.observedUSBSerial.value_or(QString())),
+        fact(ev.observedOffline, "observed offline"),
+        fact(ev.observedMissing, "observed missing"),
+        fact(ev.switchedTo.has_value(), "switch to " + ev.switchedTo.value_or(QString())),
+        fact(ev.usbConnected, "cable"),
+        fact(ev.wirelessOnline, "wireless"),
+        fact(!ev.awaitingAdded.isEmpty(), "await " + ev.awaitingAdded.join(' ')),
+        fact(!ev.awaitingCleared.isEmpty(), "allowed " + ev.awaitingCleared.join(' ')),
+        fact(!ev.newlyReady.isEmpty(), "set up " + ev.newlyReady.join(' '))};
     facts.removeAll(QString());
     return facts.isEmpty() ? QStringLiteral("nothing") : facts.join(", ");
 }
 
 QStringList track(const QList<QByteArray>& reads) {
     QByteArray buffer;
-    QStringList pending;
+    QStringList pending, out;
     std::optional<bool> framed;
-    QStringList out;
     for (const QByteArray& read : reads) {
         for (const TrackSnapshot& table : feedTrackStream({buffer, pending, framed}, read)) {
             out << (table.complete ? "table" : "table (blank-line end)");
@@ -151,23 +152,19 @@ QStringList scrcpy(const QList<QByteArray>& reads) {
 const QMap<QString, std::function<QStringList(const QByteArray&)>> parsers{
     {"battery", battery},
     {"listing", listing},
-    {"track", [](const QByteArray& b) { return sameForEveryCut(b, track); }},
-    {"scrcpy", [](const QByteArray& b) { return sameForEveryCut(b, scrcpy); }},
+    {"track", [](auto b) { return sameForEveryCut(b, track); }},
+    {"scrcpy", [](auto b) { return sameForEveryCut(b, scrcpy); }},
     {"connect",
-     [](const QByteArray& b) {
+     [](auto b) {
          const QString out = QString::fromUtf8(b);
          return QStringList{
              QStringLiteral("exit 0: ") + (connectSucceeded({0, out}) ? "yes" : "no"),
              QStringLiteral("exit 1: ") + (connectSucceeded({1, out}) ? "yes" : "no")};
      }},
-    {"ip_probe",
-     [](const QByteArray& b) {
-         return QStringList{"address: " + orNone(addressFromProbeOutput(QString::fromUtf8(b)))};
-     }},
+    {"ip_probe", [](auto b) { return QStringList{"ip: " + orNone(addressFromProbeOutput(b))}; }},
     {"settings_map",
      [](const QByteArray& b) {
-         const auto switches = decodeBoolMap(b);
-         const auto buffers = decodeIntMap(b);
+         const auto [switches, buffers] = std::pair(decodeBoolMap(b), decodeIntMap(b));
          return QStringList{"switches: " + (switches ? encodeBoolMap(*switches) : "rejected"),
                             "buffers: " + (buffers ? encodeIntMap(*buffers) : "rejected")};
      }},
@@ -207,23 +204,15 @@ void PureTest::capturedOutputs_data() {
 void PureTest::capturedOutputs() {
     QFETCH(QString, capture);
     const QFileInfo info(capture);
-    const auto parser = parsers.value(info.dir().dirName());
-    QVERIFY2(parser, "no parser for this folder");
-    const QStringList actual = parser(readAll(capture));
-    const QByteArray expected = readAll(info.path() + '/' + info.completeBaseName() + ".expected");
-    QCOMPARE(actual, QString::fromUtf8(expected).split('\n', Qt::SkipEmptyParts));
+    const QString expected = readAll(info.path() + '/' + info.completeBaseName() + ".expected");
+    QCOMPARE(parsers.value(info.dir().dirName())(readAll(capture)),
+             expected.split('\n', Qt::SkipEmptyParts));
 }
 
 void PureTest::decisions() {
     // The alert thresholds are read from dumps above; here what one dump cannot show.
-    const auto alert = [](const QMap<QString, int>& levels, const QMap<QString, bool>& charging) {
-        const auto found = findBatteryAlertCondition(levels, charging);
-        const bool low = found && found->kind == BatteryAlertKind::Low;
-        return found ? found->identifier + (low ? " low" : " high") : QString();
-    };
-    QCOMPARE(alert({{"a", 2}}, {}), "a low");  // charging never read counts as unplugged
-    QCOMPARE(alert({}, {{"a", true}}), "");
-    QCOMPARE(alert({{"b", 1}, {"a", 95}, {"c", 50}}, {{"a", true}}), "a high");  // key order
+    QCOMPARE(alertOf({{"a", 2}}, {}), "a low");  // charging never read counts as unplugged
+    QCOMPARE(alertOf({{"b", 1}, {"a", 95}, {"c", 50}}, {{"a", true}}), "a high");  // key order
 
     QCOMPARE(scrcpyArguments("R58N", false, 150),
              (QStringList{"-s", "R58N", "--no-window", "--no-video", "--no-control",
@@ -249,15 +238,12 @@ void PureTest::decisions() {
     QCOMPARE(fast.duration(5.0), std::chrono::milliseconds(5));
     QCOMPARE(fast.duration(0.3), std::chrono::milliseconds(1));  // "later" never becomes "now"
 
-    for (const auto& [list, japanese] : {std::pair{QStringList{"ja-JP"}, true},
-                                         {{"ja"}, true},
-                                         {{"ja-Jpan-JP", "en"}, true},
-                                         {{"en-US", "ja-JP"}, false},
-                                         {{"JA"}, false},
-                                         {{}, false},
-                                         {{"", "ja"}, false}}) {
-        QCOMPARE(languageFor(list) == Language::Japanese, japanese);
+    QList<bool> japanese;
+    for (const QStringList& list : QList<QStringList>{
+             {"ja-JP"}, {"ja"}, {"ja-Jpan-JP", "en"}, {"en-US", "ja-JP"}, {"JA"}, {}, {"", "ja"}}) {
+        japanese << (languageFor(list) == Language::Japanese);
     }
+    QCOMPARE(japanese, (QList<bool>{true, true, true, false, false, false, false}));
 
     // Whatever the state, the guide's symbol belongs to its text.
     const QMap<QString, TextKey> pairs{{"waveform", TextKey::guideRelayActive},
@@ -266,10 +252,8 @@ void PureTest::decisions() {
                                        {"info.circle", TextKey::guideSetup}};
     for (int bits = 0; bits < 64; ++bits) {
         WindowState s;
-        s.scrcpyActive = bits & 1;
-        s.hasRelayProcesses = bits & 2;
-        s.isUSBDeviceConnected = bits & 4;
-        s.isRunning = bits & 8;
+        std::tie(s.scrcpyActive, s.hasRelayProcesses, s.isUSBDeviceConnected, s.isRunning) =
+            std::tuple(bits & 1, bits & 2, bits & 4, bits & 8);
         // No wireless row, one without an address, or two or three with one.
         s.connectedTCPIPDevices.fill(wirelessRow(bits & 32 ? "10.0.0.2:5555" : ""), bits >> 4);
         QCOMPARE(int(pairs.value(guideIconName(s))), int(connectionGuideKey(s)));
@@ -278,21 +262,18 @@ void PureTest::decisions() {
 
 void PureTest::storedSettings() {
     // A buffer of 0 is no choice; a corrupt map is dropped, the other one kept.
-    RigOptions options;
-    options.prepare = [](TestEnvironment& env) {
+    Rig r({.prepare = [](TestEnvironment& env) {
         const auto s = env.settings();
         s->setValue("audioBufferMs", 0);
         s->setValue("endpoint", "192.168.1.20:5555");
         s->setValue("videoEnabledByEndpoint", QByteArray(R"({"a":tru)"));
         s->setValue("audioBufferMsByEndpoint", QByteArray(R"({"a":120})"));
-    };
-    Rig r(options);
+    }});
     QVERIFY(waitUntil([&] { return r.c->endpoint() == "192.168.1.20:5555"; }));
     drainMainQueue();
     QCOMPARE(r.c->audioBufferMs(), 200);
     QVERIFY(r.c->videoEnabledByEndpoint().isEmpty());
     QCOMPARE(r.c->audioBufferMsByEndpoint(), (QMap<QString, int>{{"a", 120}}));
 }
-
 QTEST_GUILESS_MAIN(PureTest)
 #include "tst_pure.moc"
