@@ -27,7 +27,7 @@ const QString kWirelessLine = QStringLiteral(
 // Files the fake adb reads, and the rig over them: a device listing the test rewrites, and named
 // pipes that hold a call (read with "outfile") until the test writes to them.
 struct Stage {
-    // Lets go of the tools that still wait, so that the rig (ended first) sees them end.
+    // Lets go of the tools that still wait, so that the rig (ended next) sees them end.
     ~Stage() {
         for (const QString& p : pipes) {
             ::close(::open(QFile::encodeName(p).constData(), O_WRONLY | O_NONBLOCK));
