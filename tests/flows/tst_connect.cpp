@@ -24,29 +24,18 @@ const QString kUsbLine = QStringLiteral(
 const QString kWirelessLine = QStringLiteral(
     "192.168.1.23:5555 device product:panther model:Pixel_7 device:panther transport_id:3");
 
-const QStringList kScrcpyArguments = {
-    "-s",           "192.168.1.23:5555",     "--no-window",       "--no-video",
-    "--no-control", "--audio-source=output", "--audio-buffer=150"};
-
 // Files the fake adb reads, and the rig over them: a device listing the test rewrites, and named
 // pipes that hold a call (read with "outfile") until the test writes to them.
-class Stage {
-public:
+struct Stage {
     // Lets go of the tools that still wait, so that the rig (ended next) sees them end.
     ~Stage() {
-        for (const QString& p : pipes_) {
+        for (const QString& p : pipes) {
             ::close(::open(QFile::encodeName(p).constData(), O_WRONLY | O_NONBLOCK));
         }
     }
-    Rig& start(const QString& adb, double scale = 0.001) {
-        RigOptions options;
-        options.adb = adb;
-        options.scale = scale;
-        return rig_.emplace(options);
-    }
     QString pipe(const QString& name) {
         mkfifo(QFile::encodeName(path(name)).constData(), 0600);
-        return pipes_.emplace_back(path(name));
+        return pipes.emplace_back(path(name));
     }
     QString list(const QStringList& lines) const {
         QSaveFile file(path("listing"));  // replaced whole: never read half-written
@@ -64,12 +53,11 @@ public:
         QCOMPARE(::write(fd, text.constData(), size_t(text.size())), text.size());
         ::close(fd);
     }
-    QString path(const QString& name) const { return dir_.filePath(name); }
+    QString path(const QString& name) const { return dir.filePath(name); }
 
-private:
-    QTemporaryDir dir_;
-    QStringList pipes_;
-    std::optional<Rig> rig_;
+    QTemporaryDir dir;
+    QStringList pipes;
+    std::optional<Rig> rig;  // last: ended before the folder goes
 };
 
 }  // namespace
@@ -102,7 +90,7 @@ private slots:
             stream += "outfile " + stage.pipe(event.section(' ', 0, 0)) + '\n';
         }
         const QString allowed = stage.path("allowed");
-        Rig& rig = stage.start(
+        const QString script =
             QStringLiteral(
                 "when track-devices\noutraw 0000\n%1hang\n"
                 "when devices -l\noutfile %2\n"
@@ -113,8 +101,8 @@ private slots:
                 "when connect %6\nif %4\nout already connected to %6\n"
                 "when connect %6\nout failed to connect to '%6': Connection refused\nexit 1\n")
                 .arg(stream, stage.list({}), allowed, stage.path("listening"),
-                     stage.pipe("connect"), kEndpoint),
-            0.1);
+                     stage.pipe("connect"), kEndpoint);
+        Rig& rig = stage.rig.emplace(RigOptions{.adb = script, .scale = 0.1});
         ZovAdizuZadiRizov& c = *rig.c;
 
         for (const QString& step : events) {
@@ -154,21 +142,21 @@ private slots:
             const auto rows = c.discoveredDevices();
             return rows.size() == 1 && rows[0].serial == kSerial && rows[0].ip == kEndpoint &&
                    rows[0].name == "Pixel_7" && rows[0].transport == kTransportUSB &&
-                   c.statusText() == c.text(TextKey::wirelessConnectionReady);
+                   c.statusText() == c.text(TextKey::wirelessConnectionReady) &&
+                   c.endpoint() == kEndpoint && rig.adbCalls().count(adb::tcpip(kSerial)) == 1;
         }));
-        QCOMPARE(rig.adbCalls().count(adb::tcpip(kSerial)), 1);
-        QCOMPARE(c.endpoint(), kEndpoint);
 
         // Switched on: scrcpy relays the audio only, and never takes control of the phone.
         c.setRelayEnabled(kEndpoint, true);
         QVERIFY(waitUntil([&] { return rig.running(kEndpoint) && rig.scrcpyRuns().size() == 1; }));
-        QCOMPARE(rig.scrcpyRuns(), QList<QStringList>{kScrcpyArguments});
+        QCOMPARE(rig.scrcpyRuns(),
+                 (QList<QStringList>{{"-s", kEndpoint, "--no-window", "--no-video", "--no-control",
+                                      "--audio-source=output", "--audio-buffer=150"}}));
 
         // scrcpy ends (the phone's Wi-Fi dropped): the reconnect loop starts it again, then stops.
         ::kill(pid_t(rig.pidOf(kEndpoint)), SIGTERM);
         QVERIFY(waitUntil([&] { return rig.scrcpyRuns().size() == 2 && rig.running(kEndpoint); }));
         QVERIFY(waitUntil([&] { return !c.reconnectTimer; }));
-        QCOMPARE(rig.scrcpyRuns().last(), kScrcpyArguments);
 
         // The cable is pulled: the phone is gone from USB, its relay goes on over Wi-Fi.
         stage.list({kWirelessLine});
@@ -176,78 +164,60 @@ private slots:
         QVERIFY(rig.running(kEndpoint));
     }
 
-    void setupOutcomes_data() {
-        QTest::addColumn<QString>("serial");
-        QTest::addColumn<int>("probes");
-        QTest::addColumn<QString>("endpoint");  // empty: no address found
-        QTest::addColumn<bool>("connected");
-        QTest::addColumn<QString>("selected");  // the row selected, if any
-        QTest::newRow("errors, then an address")
-            << "ERR" << 3 << "999.1.1.1:5555" << true << "999.1.1.1:5555";
-        QTest::newRow("no address") << "EMPTY" << 3 << "" << false << "";
-        QTest::newRow("tcpip refused, two addresses, listed on another port")
-            << "LOCKED" << 1 << "192.168.1.40:5555" << true << "192.168.1.40:37001";
-        QTest::newRow("connect refused, status 0")
-            << "REFUSED" << 1 << "192.168.1.50:5555" << false << "";
-    }
-
-    void setupOutcomes() {
-        QFETCH(QString, serial);
-        QFETCH(int, probes);
-        QFETCH(QString, endpoint);
-        QFETCH(bool, connected);
-        QFETCH(QString, selected);
-        Stage stage;
-        Rig& rig = stage.start(
+    void setupOutcomesAndTheAutomaticFlow() {
+        const QString script =
             "when -s ERR shell ip -f inet addr .*\nerr Device \"wlan0\" does not exist.\nexit 1\n"
             "when -s ERR shell ip route get 1.*\nout 999.1.1.1\n"
             "when -s LOCKED tcpip 5555\nerr error: device unauthorized.\nexit 1\n"
             "when -s LOCKED shell ip -f inet addr show wlan0.*\nout 192.168.1.40\\n10.0.0.9\n"
             "when -s REFUSED shell ip -f inet addr show wlan0.*\nout 192.168.1.50\n"
             "when connect 192.168.1.50:5555\nout failed to connect to '192.168.1.50:5555'\n"
-            "when connect .*\nout connected to the phone\n",
-            0.01);
-        ZovAdizuZadiRizov& c = *rig.c;
-        // 192.168.1.230 begins with 192.168.1.23 but is another phone.
-        const QVector<DiscoveredDevice> listed = {wirelessRow("192.168.1.230:5555", "Galaxy"),
-                                                  wirelessRow("192.168.1.40:37001", "Pixel_8")};
-        c.discoveredDevices.set(listed);
-        c.connectedTCPIPDevices.set(listed);  // the refreshes over an empty listing keep these
+            "when connect 192.168.1.20:5555\ntimes 1\nout failed to authenticate to the phone\n"
+            "when connect .*\nout connected to the phone\n";
+        // The phone; the address probes adb runs; the endpoint found (empty: none); whether the
+        // connect works; the listed row then selected, if any. ERR: errors, then an address.
+        // LOCKED: tcpip refused, two addresses, listed on another port. REFUSED: status 0.
+        for (const auto& [serial, probes, endpoint, connected, selected] :
+             QList<std::tuple<QString, int, QString, bool, QString>>{
+                 {"ERR", 3, "999.1.1.1:5555", true, "999.1.1.1:5555"},
+                 {"EMPTY", 3, "", false, ""},
+                 {"LOCKED", 1, "192.168.1.40:5555", true, "192.168.1.40:37001"},
+                 {"REFUSED", 1, "192.168.1.50:5555", false, ""}}) {
+            Rig rig({.adb = script, .scale = 0.01});
+            ZovAdizuZadiRizov& c = *rig.c;
+            // 192.168.1.230 begins with 192.168.1.23 but is another phone.
+            const QVector<DiscoveredDevice> listed = {wirelessRow("192.168.1.230:5555", "Galaxy"),
+                                                      wirelessRow("192.168.1.40:37001", "Pixel_8")};
+            c.discoveredDevices.set(listed);
+            c.connectedTCPIPDevices.set(listed);  // the refreshes over an empty listing keep these
 
-        // The USB check, the watcher and the automatic flow may ask at the same moment.
-        c.autoUSBSetupIfNeeded(serial);
-        c.autoUSBSetupIfNeeded(serial);
-        QVERIFY(waitUntil([&] { return c.usbSetupsInProgress.isEmpty(); }));
-        QList<QStringList> expected = {adb::startServer(), adb::tcpip(serial)};
-        for (int i = 0; i < probes; ++i) {
-            expected << adb::shell(serial, ipProbeCommands()[i]);
+            // The USB check, the watcher and the automatic flow may ask at the same moment.
+            c.autoUSBSetupIfNeeded(serial);
+            c.autoUSBSetupIfNeeded(serial);
+            QVERIFY(waitUntil([&] { return c.usbSetupsInProgress.isEmpty(); }));
+            QList<QStringList> expected = {adb::startServer(), adb::tcpip(serial)};
+            for (int i = 0; i < probes; ++i) {
+                expected << adb::shell(serial, ipProbeCommands()[i]);
+            }
+            QCOMPARE(rig.adbCalls(),
+                     endpoint.isEmpty() ? expected : expected << adb::connect(endpoint));
+            // Taken and kept as soon as an address is found, whether or not the connect works.
+            QCOMPARE(c.endpoint(), endpoint);
+            QCOMPARE(rig.env.settings()->value("endpoint").toString(), endpoint);
+            QCOMPARE(c.selectedDevice() ? c.selectedDevice()->serial : QString(), selected);
+            settle();  // the refreshes after a connect
+            QCOMPARE(c.discoveredDevices().size(), listed.size() + connected);
+            QCOMPARE(c.discoveredDevices().last().ip, connected ? endpoint : listed.last().ip);
+
+            // Once a setup has ended, the phone can be set up again.
+            c.autoUSBSetupIfNeeded(serial);
+            QVERIFY(waitUntil([&] { return rig.adbCalls().count(adb::tcpip(serial)) == 2; }));
         }
-        if (!endpoint.isEmpty()) {
-            expected << adb::connect(endpoint);
-        }
-        QCOMPARE(rig.adbCalls(), expected);
-        // Taken and kept as soon as an address is found, whether or not the connect works.
-        QCOMPARE(c.endpoint(), endpoint);
-        QCOMPARE(rig.env.settings()->value("endpoint").toString(), endpoint);
-        QCOMPARE(c.selectedDevice() ? c.selectedDevice()->serial : QString(), selected);
-        settle();  // the refreshes after a connect
-        QCOMPARE(c.discoveredDevices().size(), listed.size() + connected);
-        QCOMPARE(c.discoveredDevices().last().ip, connected ? endpoint : listed.last().ip);
 
-        // Once a setup has ended, the phone can be set up again.
-        c.autoUSBSetupIfNeeded(serial);
-        QVERIFY(waitUntil([&] { return rig.adbCalls().count(adb::tcpip(serial)) == 2; }));
-    }
-
-    // Status 0 and no word of success: a phone that has not accepted this computer's key.
-    void automaticFlowJudgesConnectByItsText() {
+        // The automatic flow, on status 0 and no word of success: a phone that has not accepted
+        // this computer's key.
         const QString endpoint = QStringLiteral("192.168.1.20:5555");
-        Stage stage;
-        Rig& rig = stage.start(
-            "when connect 192.168.1.20:5555\ntimes 1\n"
-            "out failed to authenticate to 192.168.1.20:5555\n"
-            "when connect .*\nout connected to 192.168.1.20:5555\n",
-            0.01);
+        Rig rig({.adb = script, .scale = 0.01});
         ZovAdizuZadiRizov& c = *rig.c;
         DiscoveredDevice noAddress = wirelessRow("10.0.0.1:5555", "Old");
         noAddress.ip.reset();
@@ -262,16 +232,13 @@ private slots:
 
         c.autoStartFullFlow();
         QVERIFY(waitUntil([&] { return rig.running(endpoint) && rig.scrcpyRuns().size() == 1; }));
-        QCOMPARE(rig.scrcpyRuns().first().mid(0, 2), (QStringList{"-s", endpoint}));
         QCOMPARE(c.endpoint(), endpoint);
     }
 
     // The address of each USB phone is looked up in the background, with retries for a phone
     // whose Wi-Fi is still coming up.
     void enrichmentRetriesTheProbe() {
-        Stage stage;
-        Rig& rig =
-            stage.start("when -s GOOD shell ip -f inet addr show wlan0.*\nout 192.168.1.23\n");
+        Rig rig({.adb = "when -s GOOD shell ip -f inet addr show wlan0.*\nout 192.168.1.23\n"});
         const QVector<DiscoveredDevice> rows = {usbRow("GOOD"), usbRow("BAD")};
         rig.c->discoveredDevices.set(rows);
         rig.c->enrichIPsForUSBDevices();
@@ -291,13 +258,11 @@ private slots:
             FakeResources empty;
             TestEnvironment env(&empty);
             ZovAdizuZadiRizov c(env.config);
-            QVERIFY(!c.trackDevicesProcess);
-            QCOMPARE(liveProcessObjects(), 0);
+            QVERIFY(!c.trackDevicesProcess && liveProcessObjects() == 0);
         }
         {
             // adb's server keeps going away: the watcher follows it, each time anew.
-            Stage stage;
-            Rig& rig = stage.start("when track-devices\nexit 1\n");
+            Rig rig({.adb = "when track-devices\nexit 1\n"});
             QVERIFY(waitUntil(
                 [&] { return rig.resources.arguments("adb").count(adb::trackDevices()) >= 20; }));
             QVERIFY(liveProcessObjects() <= 2);
