@@ -16,7 +16,6 @@
 
 #include "app/controller.h"
 #include "fake_phones.h"
-#include "relay/scrcpy_process.h"
 #include "relay/scrcpy_args.h"
 #include "relay/scrcpy_process.h"
 
