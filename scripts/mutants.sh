@@ -44,7 +44,7 @@ build_and_test() {
     # Only what the suite runs: the benchmarks would relink for nothing.
     local targets
     targets=$(ninja -C "$build" -t targets all |
-        grep -oE '^(test_[a-z_]+|fake_tool|sim_phone|sonavel_resources|sonavel):' | tr -d ':' | sort -u)
+        grep -oE '^(test_[a-z0-9_]+|fake_tool|sim_phone|sonavel_resources|sonavel):' | tr -d ':' | sort -u)
     # shellcheck disable=SC2086
     if ! cmake --build "$build" -j "$jobs" --target $targets >"$logs/$name.build.log" 2>&1; then
         echo "BUILD FAILED|see $logs/$name.build.log"
