@@ -82,7 +82,6 @@ struct Rig {
     }
 
     QStringList log() const { return logMessages(c->logs()); }
-    bool logged(const QString& message) const { return log().contains(message); }
     int countLogged(const QString& message) const { return static_cast<int>(log().count(message)); }
     // The log is asserted on only to wait for a moment.
     bool waitForLog(const QString& message, int times = 1) const {

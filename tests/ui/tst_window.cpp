@@ -1,5 +1,6 @@
 #include <signal.h>
 
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 #include <thread>
@@ -222,6 +223,8 @@ private slots:
 
     void secondLaunchHandsOverAndACrashedRunsLockIsTakenOver() {
         QTemporaryDir runtime;
+        const QByteArray before = qgetenv("XDG_RUNTIME_DIR");
+        const auto restore = qScopeGuard([&] { qputenv("XDG_RUNTIME_DIR", before); });
         qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
         // A crashed run left its lock and socket file; its process (no pid is this high) is gone.
         QFile lock(runtime.filePath("sonavel.lock"));
