@@ -11,6 +11,7 @@
 namespace sonavel {
 
 class AlertSound;
+class VirtualClock;
 
 // Everything the controller takes from its surroundings. The application uses standard(); tests
 // replace single members (a temporary resources folder, a scaled clock, a private settings file,
@@ -22,6 +23,9 @@ struct ControllerConfig {
 
     // Flow time to real time: 1 in the application, a small fraction in tests.
     double timeScale = 1.0;
+    // When set, flow time is this clock's, which moves only when a test moves it (timeScale is
+    // then unused).
+    std::shared_ptr<VirtualClock> clock;
 
     // How long one one-shot adb command may run before it is killed and counts as failed. Real
     // adb commands end within seconds (a connect to an unreachable phone gives up well before

@@ -24,7 +24,7 @@ class ZovAdizuZadiRizov;
 class ControllerEnv {
 public:
     explicit ControllerEnv(ControllerConfig config)
-        : config(std::move(config)), time(this->config.timeScale) {}
+        : config(std::move(config)), time(this->config.timeScale, this->config.clock) {}
 
     const ControllerConfig config;
     const TimeSource time;

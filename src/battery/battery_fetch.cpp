@@ -1,6 +1,5 @@
 #include "battery/battery_fetch.h"
 
-#include <QElapsedTimer>
 #include <QLocale>
 #include <functional>
 
@@ -11,22 +10,19 @@ namespace sonavel {
 
 namespace {
 
-// Runs the attempts until `parse` accepts one successful output. The slow-command check uses a
-// real clock converted to flow seconds, so that a scaled test run reports the same way as the
-// application does in real time.
+// Runs the attempts until `parse` accepts one successful output. The slow-command check reads
+// flow time, so that a test run reports the same way as the application does in real time.
 void runBatteryAttempts(const ControllerRef& ref, const QString& identifier,
                         const BatteryFetchLimits& limits,
                         const std::function<bool(const QString&)>& parse) {
-    const double scale = ref.time().scale();
     for (int attempt = 1; attempt <= limits.attempts; ++attempt) {
         // A controller that went away meanwhile wants no further queries.
         if (!ref.alive()) {
             return;
         }
-        QElapsedTimer clock;
-        clock.start();
+        const double started = ref.time().now();
         const AdbResult result = ref.runADB(adb::dumpsysBattery(identifier));
-        const double elapsedSec = static_cast<double>(clock.nsecsElapsed()) / 1e9 / scale;
+        const double elapsedSec = ref.time().now() - started;
         if (elapsedSec > limits.slowCommandSec) {
             ref.appendLog(batterySlowCommandLogLine(elapsedSec, attempt, identifier));
         }

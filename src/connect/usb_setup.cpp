@@ -60,8 +60,8 @@ void applySetupConnected(ZovAdizuZadiRizov& c, const QString& endpoint) {
     c.refreshDevices();
     const ControllerRef r = c.ref();
     for (const double delay : kLateRefreshSeconds) {
-        dispatchAfter(QoS::UserInitiated, r.time().duration(delay),
-                      [r] { r.post([](ZovAdizuZadiRizov& later) { later.refreshDevices(); }); });
+        r.time().after(QoS::UserInitiated, delay,
+                       [r] { r.post([](ZovAdizuZadiRizov& later) { later.refreshDevices(); }); });
     }
 }
 

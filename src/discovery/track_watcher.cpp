@@ -81,8 +81,8 @@ void ZovAdizuZadiRizov::startTrackDevicesWatcher() {
         trackDevicesProcess = nullptr;
         process->deleteLater();
         const ControllerRef r = ref();
-        dispatchAfter(QoS::Utility, r.time().duration(kRestartDelaySec),
-                      [r] { r.post([](ZovAdizuZadiRizov& c) { c.startTrackDevicesWatcher(); }); });
+        r.time().after(QoS::Utility, kRestartDelaySec,
+                       [r] { r.post([](ZovAdizuZadiRizov& c) { c.startTrackDevicesWatcher(); }); });
     });
     connect(process, &QProcess::started, this,
             [this] { appendLog(QStringLiteral("[TrackDevices] watcher started")); });

@@ -4,6 +4,7 @@
 #include <QMetaObject>
 #include <QObject>
 #include <QThread>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -14,9 +15,13 @@ namespace sonavel {
 
 namespace {
 
+// Pool tasks submitted and not yet finished, over every pool.
+std::atomic<int> inFlight{0};
+
 class WorkerPool {
 public:
     void submit(Task task) {
+        inFlight.fetch_add(1);
         std::unique_lock lock(mutex_);
         queue_.push_back(std::move(task));
         // Idle workers that were woken but have not taken a task yet still count as idle, so
@@ -43,6 +48,7 @@ private:
             lock.unlock();
             task();
             task = nullptr;  // release captures outside the lock
+            inFlight.fetch_sub(1);
             lock.lock();
         }
     }
@@ -128,6 +134,11 @@ public:
         if (wake) {
             QMetaObject::invokeMethod(this, "drain", Qt::QueuedConnection);
         }
+    }
+
+    bool empty() {
+        std::lock_guard lock(mutex_);
+        return queue_.empty();
     }
 
 public slots:
@@ -217,6 +228,14 @@ void mainSync(const Task& task) {
 
 void drainMainQueue() {
     mainQueue().drain();
+}
+
+bool mainQueueEmpty() {
+    return mainQueue().empty();
+}
+
+int poolTasksInFlight() {
+    return inFlight.load();
 }
 
 }  // namespace sonavel

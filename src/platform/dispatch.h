@@ -40,6 +40,11 @@ bool isMainThread();
 // that must not leave steps behind; normal code relies on the event loop.
 void drainMainQueue();
 
+// For tests that wait until nothing is under way: whether the main-thread queue is empty, and how
+// many pool tasks have been submitted and not finished.
+bool mainQueueEmpty();
+int poolTasksInFlight();
+
 // The largest number of threads one pool will run at once.
 inline constexpr int kMaxWorkersPerPool = 64;
 

@@ -209,11 +209,11 @@ void terminateScrcpyProcess(const ControllerRef& ref, const ScrcpyHandle& handle
     if (!signalScrcpy(handle.launchId, SIGTERM)) {
         return;  // ended already, or never started
     }
-    if (handle.ended->waitFor(ref.time().duration(kTerminateGraceSeconds))) {
+    if (handle.ended->waitFor(ref.time(), kTerminateGraceSeconds)) {
         return;
     }
     if (signalScrcpy(handle.launchId, SIGKILL)) {
-        handle.ended->waitFor(ref.time().duration(kKillSettleSeconds));
+        handle.ended->waitFor(ref.time(), kKillSettleSeconds);
     }
 }
 

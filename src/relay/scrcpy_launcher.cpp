@@ -1,7 +1,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QProcessEnvironment>
-#include <QTimer>
 #include <optional>
 
 #include "app/controller.h"
@@ -131,8 +130,8 @@ void connectHandlers(const ControllerRef& ref, ScrcpyProcess* process) {
     QObject::connect(process, &QProcess::started, process, [ref, process] {
         process->settleStart(true);
         // Owned by the process: a launch deleted before then takes its timer along.
-        QTimer::singleShot(ref.time().duration(kQuietRunSeconds), process,
-                           [ref, process] { onQuietRun(ref, process); });
+        ref.time().mainAfter(kQuietRunSeconds, process,
+                             [ref, process] { onQuietRun(ref, process); });
     });
     QObject::connect(
         process, &QProcess::finished, process,

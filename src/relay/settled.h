@@ -5,6 +5,8 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/time_source.h"
+
 namespace sonavel {
 
 // A value that one thread settles once and others wait for. The scrcpy processes live on the main
@@ -40,6 +42,15 @@ public:
         std::unique_lock lock(mutex_);
         changed_.wait_for(lock, limit, [this] { return value_.has_value(); });
         return value_;
+    }
+
+    // The same for a limit in flow time, which on a virtual clock passes only when moved on.
+    std::optional<T> waitFor(const TimeSource& time, double seconds) const {
+        if (!time.virtualClock()) {
+            return waitFor(time.duration(seconds));
+        }
+        time.waitFor(seconds, [this] { return peek().has_value(); });
+        return peek();
     }
 
 private:

@@ -19,18 +19,23 @@
 //   sleep <ms>             pauses
 //   ignore-term            ignores SIGTERM from here on
 //   hang                   waits until a signal ends it
+// While it waits for the outside (at "hang", or opening a named pipe for "outfile") it says so in
+// "<name>.idle.<pid>": its start time (field 22 of /proc/self/stat) and the pipe's path, if any.
+// Tests move their virtual clock on only once every fake tool is idle (test_support.h).
 //   crash                  aborts (killed by SIGABRT)
 //   exit <n>               ends with status n (default 0 after the last action)
 // A call that matches no rule exits 0 with no output.
 #include <regex.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -57,6 +62,27 @@ static std::string decode(const std::string& s) {
         out += c;
     }
     return out;
+}
+
+static std::string startTime() {
+    std::ifstream stat("/proc/self/stat");
+    const std::string line(std::istreambuf_iterator<char>(stat), {});
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string field;
+    for (int i = 3; i <= 22 && fields >> field; ++i) {
+    }
+    return field;
+}
+
+// Written whole under a temporary name, so that a reader never sees half of it.
+static void markIdle(const std::string& self, const std::string& waitingOn) {
+    const std::string path = self + ".idle." + std::to_string(getpid());
+    std::ofstream(path + ".tmp") << startTime() << '\n' << waitingOn << '\n';
+    rename((path + ".tmp").c_str(), path.c_str());
+}
+
+static void markBusy(const std::string& self) {
+    unlink((self + ".idle." + std::to_string(getpid())).c_str());
 }
 
 static bool matches(const std::string& pattern, const std::string& text) {
@@ -131,7 +157,15 @@ int main(int argc, char** argv) {
         if (word == "out" || word == "outraw" || word == "err") {
             put(word == "err" ? stderr : stdout, decode(arg) + (word == "outraw" ? "" : "\n"));
         } else if (word == "outfile") {
-            std::ifstream file(arg, std::ios::binary);
+            struct stat info {};
+            const bool pipe = stat(arg.c_str(), &info) == 0 && S_ISFIFO(info.st_mode);
+            if (pipe) {
+                markIdle(self, arg);
+            }
+            std::ifstream file(arg, std::ios::binary);  // a pipe's open waits for its writer
+            if (pipe) {
+                markBusy(self);
+            }
             put(stdout, std::string(std::istreambuf_iterator<char>(file), {}));
         } else if (word == "touch") {
             std::ofstream created(arg, std::ios::app);
@@ -151,6 +185,7 @@ int main(int argc, char** argv) {
         } else if (word == "ignore-term") {
             signal(SIGTERM, SIG_IGN);
         } else if (word == "hang") {
+            markIdle(self, "");
             for (;;) {
                 pause();
             }

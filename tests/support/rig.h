@@ -32,9 +32,9 @@ struct RigOptions {
     QString scrcpy = kHangingScrcpy;
     // Rules tried before the quiet answers above.
     QString adb;
-    // Flow time to real time. At 1.0 the repeating timers (10 s and more) do not fire during a
-    // test, so state a test sets stays as it was set once start-up has settled.
-    double scale = 0.001;
+    // Flow time on a virtual clock that moves only while a test waits (waitUntil, advance), or
+    // real time scaled by this factor.
+    double scale = kVirtualTime;
     QStringList languages = {QStringLiteral("en-US")};
     // Changes the environment (its settings file, its limits) before the controller is made.
     std::function<void(TestEnvironment&)> prepare;
@@ -64,6 +64,7 @@ struct Rig {
         // The controller first, so that its reconnect loop cannot start a relay behind the
         // clean-up; relays outlive it by design, so this folder's ones are ended afterwards.
         c.reset();
+        env.releaseClock();
         const QString dir = QFileInfo(resources.dir()).canonicalFilePath();
         // Workers that were under way (battery retries, a USB check) may still run adb, which
         // writes into the folder that is about to be removed: let them finish, within bounds.
@@ -123,10 +124,10 @@ struct Rig {
     std::unique_ptr<ZovAdizuZadiRizov> c;
 };
 
-// Lets steps that might still be queued run; used only before asserting that something did NOT
-// happen.
+// Lets the work under way finish, without moving flow time; used before asserting that something
+// did NOT happen.
 inline void settle() {
-    QTest::qWait(100);
+    QVERIFY(settleWork());
 }
 
 inline QString en(TextKey key) {

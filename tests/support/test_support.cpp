@@ -10,8 +10,12 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <QThread>
+#include <limits>
+#include <optional>
 
 #include "app/controller.h"
+#include "platform/dispatch.h"
+#include "platform/virtual_clock.h"
 
 namespace sonavel::test {
 
@@ -82,43 +86,22 @@ QList<QStringList> FakeResources::arguments(const QString& name) const {
     return result;
 }
 
-TestEnvironment::TestEnvironment(const FakeResources* resources, double scale)
-    : settingsDir_(std::make_shared<QTemporaryDir>()) {
-    settingsPath = QDir(settingsDir_->path()).filePath(QStringLiteral("settings.ini"));
-    if (resources) {
-        config.resourcesDir = resources->dir();
-    }
-    config.timeScale = scale;
-    config.debuggerProbe = [] { return true; };
-    config.preferredLanguages = [] { return QStringList{QStringLiteral("en-US")}; };
-    const QString path = settingsPath;
-    const auto keepAlive = settingsDir_;
-    config.openSettings = [path, keepAlive] {
-        return std::make_unique<QSettings>(path, QSettings::IniFormat);
-    };
+namespace {
+
+// The clock of the newest TestEnvironment that has one; main thread only.
+std::weak_ptr<VirtualClock>& activeClock() {
+    static std::weak_ptr<VirtualClock> clock;
+    return clock;
 }
 
-std::unique_ptr<QSettings> TestEnvironment::settings() const {
-    return config.openSettings();
-}
+struct Child {
+    qint64 pid = 0;
+    QByteArray state, startTime;
+    QList<QByteArray> arguments;
+};
 
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!condition()) {
-        if (deadline.hasExpired()) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        // As QTest::qWait does: processEvents alone leaves objects whose deleteLater was called
-        // outside an event loop (say, in a destructor that waited for a process) undeleted.
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QThread::msleep(1);
-    }
-    return true;
-}
-
-QList<qint64> childProcesses(const QString& program, const QByteArray& except) {
-    QList<qint64> children;
+QList<Child> children() {
+    QList<Child> result;
     const QByteArray self = QByteArray::number(static_cast<qint64>(::getpid()));
     for (const QString& entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
         bool isPid = false;
@@ -134,14 +117,170 @@ QList<qint64> childProcesses(const QString& program, const QByteArray& except) {
             continue;
         }
         QFile cmdline(QStringLiteral("/proc/") + entry + QStringLiteral("/cmdline"));
-        const QList<QByteArray> arguments =
-            cmdline.open(QIODevice::ReadOnly) ? cmdline.readAll().split('\0') : QList<QByteArray>();
-        if ((program.isEmpty() || QString::fromUtf8(arguments.value(0)) == program) &&
-            (except.isEmpty() || !arguments.contains(except))) {
-            children << pid;
+        result << Child{pid, fields.value(0), fields.value(19),
+                        cmdline.open(QIODevice::ReadOnly) ? cmdline.readAll().split('\0')
+                                                          : QList<QByteArray>()};
+    }
+    return result;
+}
+
+// The fake tool's "<path>.idle.<pid>" file, when it belongs to this very process.
+std::optional<QList<QByteArray>> idleMark(const Child& child) {
+    QFile mark(QString::fromUtf8(child.arguments.value(0)) + QStringLiteral(".idle.") +
+               QString::number(child.pid));
+    if (!mark.open(QIODevice::ReadOnly)) {
+        return std::nullopt;
+    }
+    const QList<QByteArray> lines = mark.readAll().split('\n');
+    if (lines.value(0) != child.startTime) {
+        return std::nullopt;
+    }
+    return lines;
+}
+
+bool childrenSettled() {
+    static const QString fake = QFileInfo(fakeToolBinary()).canonicalFilePath();
+    for (const Child& child : children()) {
+        if (child.state == "Z") {
+            return false;  // ended, and its end not yet taken in
+        }
+        const QString exe =
+            QFileInfo(QStringLiteral("/proc/%1/exe").arg(child.pid)).symLinkTarget();
+        if (exe == fake && !idleMark(child)) {
+            return false;
         }
     }
-    return children;
+    return true;
+}
+
+bool workSettled() {
+    const auto clock = activeClock().lock();
+    return mainQueueEmpty() && poolTasksInFlight() == (clock ? clock->blockedWorkers() : 0) &&
+           childrenSettled();
+}
+
+void spinOnce() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    // As QTest::qWait does: processEvents alone leaves objects whose deleteLater was called
+    // outside an event loop (say, in a destructor that waited for a process) undeleted.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QThread::msleep(1);
+}
+
+// Settled on this many looks in a row, with events handled between them: a step queued by the
+// last one's work (a process's end, read on the next turn) shows up in between.
+constexpr int kSettledLooks = 3;
+
+}  // namespace
+
+TestEnvironment::TestEnvironment(const FakeResources* resources, double scale)
+    : settingsDir_(std::make_shared<QTemporaryDir>()) {
+    settingsPath = QDir(settingsDir_->path()).filePath(QStringLiteral("settings.ini"));
+    if (resources) {
+        config.resourcesDir = resources->dir();
+    }
+    config.timeScale = scale > 0 ? scale : 1.0;
+    if (!(scale > 0)) {
+        config.clock = std::make_shared<VirtualClock>();
+        activeClock() = config.clock;
+    }
+    config.debuggerProbe = [] { return true; };
+    config.preferredLanguages = [] { return QStringList{QStringLiteral("en-US")}; };
+    const QString path = settingsPath;
+    const auto keepAlive = settingsDir_;
+    config.openSettings = [path, keepAlive] {
+        return std::make_unique<QSettings>(path, QSettings::IniFormat);
+    };
+}
+
+TestEnvironment::~TestEnvironment() {
+    releaseClock();
+}
+
+void TestEnvironment::releaseClock() const {
+    if (config.clock) {
+        config.clock->release();
+    }
+}
+
+std::unique_ptr<QSettings> TestEnvironment::settings() const {
+    return config.openSettings();
+}
+
+bool settleWork(int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    for (int looks = 0; looks < kSettledLooks;) {
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        spinOnce();
+        looks = workSettled() ? looks + 1 : 0;
+    }
+    return true;
+}
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    for (int looks = 0; !condition();) {
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        spinOnce();
+        const auto clock = activeClock().lock();
+        looks = clock && workSettled() ? looks + 1 : 0;
+        if (looks >= kSettledLooks && !condition()) {
+            clock->step(std::numeric_limits<double>::infinity());
+            looks = 0;
+        }
+    }
+    return true;
+}
+
+bool advance(double seconds) {
+    const auto clock = activeClock().lock();
+    if (!clock) {
+        return false;
+    }
+    const double target = clock->now() + seconds;
+    do {
+        if (!settleWork()) {
+            return false;
+        }
+    } while (clock->step(target));
+    clock->jumpTo(target);
+    return settleWork();
+}
+
+bool waitUntilPipeTaken(const QString& dir, const QString& path) {
+    const QByteArray pipe = path.toUtf8();
+    QDeadlineTimer deadline(kWaitMs);
+    for (;;) {
+        bool waiting = false;
+        for (const Child& child : children()) {
+            const auto mark = QString::fromUtf8(child.arguments.value(0)).startsWith(dir)
+                                  ? idleMark(child)
+                                  : std::nullopt;
+            waiting = waiting || (mark && mark->value(1) == pipe);
+        }
+        if (!waiting) {
+            return true;
+        }
+        if (deadline.hasExpired()) {
+            return false;
+        }
+        spinOnce();
+    }
+}
+
+QList<qint64> childProcesses(const QString& program, const QByteArray& except) {
+    QList<qint64> pids;
+    for (const Child& child : children()) {
+        if ((program.isEmpty() || QString::fromUtf8(child.arguments.value(0)) == program) &&
+            (except.isEmpty() || !child.arguments.contains(except))) {
+            pids << child.pid;
+        }
+    }
+    return pids;
 }
 
 QStringList logMessages(const QStringList& entries) {

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 
 #include "app/controller_config.h"
@@ -37,13 +38,23 @@ private:
     QTemporaryDir dir_;
 };
 
-// A controller configuration for tests: the given resources folder (or none), time scaled by
-// `scale` (a 5-second pause lasts 5 ms at 0.001), logging on, English, and a private settings file.
+// Flow time that passes only when a test waits for something (see waitUntil): the default.
+inline constexpr double kVirtualTime = 0;
+
+// A controller configuration for tests: the given resources folder (or none), logging on,
+// English, a private settings file, and flow time on a virtual clock, or real time scaled by
+// `scale` (a 5-second pause lasts 5 ms at 0.001).
 struct TestEnvironment {
-    explicit TestEnvironment(const FakeResources* resources, double scale = 0.001);
+    explicit TestEnvironment(const FakeResources* resources, double scale = kVirtualTime);
+    ~TestEnvironment();
+    TestEnvironment(const TestEnvironment&) = delete;
+    TestEnvironment& operator=(const TestEnvironment&) = delete;
+
     ControllerConfig config;
     QString settingsPath;
     std::unique_ptr<QSettings> settings() const;
+    // Ends the clock's waits for good: for a test whose controller is gone.
+    void releaseClock() const;
 
 private:
     std::shared_ptr<QTemporaryDir> settingsDir_;
@@ -58,7 +69,23 @@ QString fakeToolBinary();
 inline constexpr int kWaitMs = 20000;
 
 // Waits, spinning the event loop, until the condition holds or the (real-time) limit passes.
+// With a virtual clock in use (the newest TestEnvironment's), flow time moves on to the next
+// timer or pause whenever the work under way has settled and the condition does not hold yet, so
+// what happens first is decided by flow time alone, never by the machine's speed.
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs = kWaitMs);
+
+// Waits until nothing is under way: no main-thread step queued, no worker busy but those waiting
+// for the virtual clock, and every child process either a fake tool waiting for the outside or
+// something long-running that is not ours to wait for. Flow time does not move. False when that
+// did not happen within the limit.
+bool settleWork(int timeoutMs = kWaitMs);
+
+// Moves the virtual clock on by `seconds` of flow time, letting the work of each timer and pause
+// settle before the next one is due.
+bool advance(double seconds);
+
+// Waits until no fake tool in `dir` is still opening the named pipe at `path`.
+bool waitUntilPipeTaken(const QString& dir, const QString& path);
 
 // The process ids of this program's children, zombies included; with a program path, only those
 // running it. Children whose arguments include `except` are left out.
