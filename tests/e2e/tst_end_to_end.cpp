@@ -29,12 +29,10 @@ struct RecordedSound : AlertSound {
     QStringList* events;
 };
 
-// A controller over the real adb, at a tenth of the tests' usual pace: the reconnect loop and the
-// battery poll then run the real adb every 100 and 600 ms instead of piling its calls up on a
-// loaded machine.
+// A controller over the real adb. Its flow time moves on only while a test waits and no adb call
+// is under way, so the reconnect loop and the battery poll never pile calls up on a busy machine.
 std::unique_ptr<Rig> realAdbRig(const std::function<void(TestEnvironment&)>& prepare = {}) {
-    auto rig = std::make_unique<Rig>(
-        RigOptions{.scale = 0.01, .prepare = prepare, .makeController = false});
+    auto rig = std::make_unique<Rig>(RigOptions{.prepare = prepare, .makeController = false});
     rig->resources.installRealAdb();
     rig->c = std::make_unique<ZovAdizuZadiRizov>(rig->env.config);
     Rig::settleStartup(*rig->c);
@@ -153,19 +151,20 @@ void EndToEndTest::returningUserRelaysThroughLossAndLowBattery() {
     QVERIFY(waitUntil([&] { return rig->scrcpyRuns().size() == 1; }, kRealAdbLimitMs));
     QCOMPARE(rig->scrcpyRuns().first(), relayArgs);
     QVERIFY(waitUntil([&] { return c.statusText() == en(TextKey::audioRelayActive); }));
-    QTRY_COMPARE_WITH_TIMEOUT(shown(&DeviceBlock::audioLine), en(TextKey::audioRelayActive),
-                              kWaitMs);
+    QVERIFY(
+        waitUntil([&] { return shown(&DeviceBlock::audioLine) == en(TextKey::audioRelayActive); }));
     QVERIFY(relaySwitch()->isChecked());
 
     // The relay's battery poll reads the level only the phone knows. Listed under the model adb
     // gives it, a tap on its row asks the phone itself, and the poll keeps the row current.
     QVERIFY(waitUntil([&] { return c.batteryLevels().value(endpoint) == 67; }, kRealAdbLimitMs));
     QCOMPARE(c.batteryCharging().value(endpoint, true), false);
-    QTRY_COMPARE_WITH_TIMEOUT(shown(&DeviceBlock::nameLabel), "Sim_Phone", kRealAdbLimitMs);
+    QVERIFY(
+        waitUntil([&] { return shown(&DeviceBlock::nameLabel) == "Sim_Phone"; }, kRealAdbLimitMs));
     click(rowFor(view, endpoint)->nameLabel());
-    QTRY_COMPARE_WITH_TIMEOUT(shown(&DeviceBlock::batteryText), "67%", kRealAdbLimitMs);
+    QVERIFY(waitUntil([&] { return shown(&DeviceBlock::batteryText) == "67%"; }, kRealAdbLimitMs));
     QVERIFY(phone.setBattery(55, "none"));
-    QTRY_COMPARE_WITH_TIMEOUT(shown(&DeviceBlock::batteryText), "55%", kRealAdbLimitMs);
+    QVERIFY(waitUntil([&] { return shown(&DeviceBlock::batteryText) == "55%"; }, kRealAdbLimitMs));
 
     // Lost: the phone leaves, the server lets go of it (adb 29 would keep it "offline" for a
     // minute), and scrcpy loses its phone and ends.
@@ -198,7 +197,7 @@ void EndToEndTest::returningUserRelaysThroughLossAndLowBattery() {
     QVERIFY(sounds.isEmpty());
     QVERIFY(phone.setBattery(2, "none"));
     QVERIFY(waitUntil([&] { return c.isAlertPlaying(); }, kRealAdbLimitMs));
-    QTRY_VERIFY_WITH_TIMEOUT(view.alertRow()->isVisibleTo(&view), kWaitMs);
+    QVERIFY(waitUntil([&] { return view.alertRow()->isVisibleTo(&view); }));
     QVERIFY(phone.setBattery(1, "none"));
     QVERIFY(waitUntil([&] { return c.batteryLevels().value(endpoint) == 1; }, kRealAdbLimitMs));
     QCOMPARE(sounds, QStringList{"play"});
@@ -206,7 +205,7 @@ void EndToEndTest::returningUserRelaysThroughLossAndLowBattery() {
     QVERIFY(waitUntil([&] { return !c.isAlertPlaying(); }, kRealAdbLimitMs));
     QCOMPARE(sounds, (QStringList{"play", "stop"}));
     QCOMPARE(c.batteryCharging().value(endpoint), true);
-    QTRY_VERIFY_WITH_TIMEOUT(!view.alertRow()->isVisibleTo(&view), kWaitMs);
+    QVERIFY(waitUntil([&] { return !view.alertRow()->isVisibleTo(&view); }));
     phone.stop();  // before the rig, which waits for this program's children to end
 }
 

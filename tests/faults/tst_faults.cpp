@@ -75,16 +75,6 @@ const Fault kFaults[] = {
 };
 // clang-format on
 
-// The fewest seen over a short stretch: one-shot adb calls come and go all the time, each with
-// its process and pipes, so a single count may catch one in flight.
-int quietest(int (*count)()) {
-    int least = count();
-    for (int i = 0; i < 30; ++i, QTest::qWait(10)) {
-        least = std::min(least, count());
-    }
-    return least;
-}
-
 }  // namespace
 
 class FaultsTest : public QObject {
@@ -105,9 +95,9 @@ private slots:
         const Fault& fault = kFaults[row];
         // Its call limit is well above a normal call under the sanitizers: only a hung one is
         // killed.
-        Rig r({.scale = 0.02, .prepare = [](TestEnvironment& env) {
-                   env.config.adbCallLimit = std::chrono::seconds(2);
-               }});
+        Rig r({.prepare = [](TestEnvironment& env) {
+            env.config.adbCallLimit = std::chrono::seconds(2);
+        }});
         RirAvoruVara view(r.c.get());
         view.show();
         r.c->setRelayEnabled(kGood, true);
@@ -120,8 +110,10 @@ private slots:
             return waitUntil([&] { return view.redrawCount() > drawn; }) &&
                    r.pidOf(kGood) == good && r.running(kGood);
         };
-        const int childrenBefore = quietest([] { return int(childProcesses().size()); });
-        const int descriptorsBefore = quietest(openFileDescriptors);
+        // Counted with no one-shot adb call in flight.
+        QVERIFY(settleWork());
+        const qsizetype childrenBefore = childProcesses().size();
+        const int descriptorsBefore = openFileDescriptors();
 
         mark = int(r.resources.arguments("adb").size());
         for (const auto& [tool, script] : {std::pair{"adb", fault.adb}, {"scrcpy", fault.scrcpy}}) {

@@ -52,6 +52,8 @@ struct Stage {
             waitUntil([&] { return (fd = ::open(file.constData(), O_WRONLY | O_NONBLOCK)) >= 0; }));
         QCOMPARE(::write(fd, text.constData(), size_t(text.size())), text.size());
         ::close(fd);
+        // Flow time stays until the tool has taken what it was handed.
+        QVERIFY(waitUntilPipeTaken(path(name)));
     }
     QString path(const QString& name) const { return dir.filePath(name); }
 
@@ -66,12 +68,12 @@ class ConnectTest : public QObject {
     Q_OBJECT
 private slots:
     // Each event: a state, where adb shows it (its device "stream", its "list" or both) and then a
-    // pause in ms, or until the USB "checks" have looked twice.
+    // pause in seconds of flow time, or until the USB "checks" have looked twice.
     void firstPlugIn_data() {
         QTest::addColumn<QStringList>("events");
         QTest::newRow("allowed before") << QStringList{"device stream+list"};
         QTest::newRow("quick Allow") << QStringList{
-            "authorizing stream+list 70", "unauthorized stream+list 180", "device stream+list"};
+            "authorizing stream+list 0.7", "unauthorized stream+list 1.8", "device stream+list"};
         QTest::newRow("allowed later, seen by the check")
             << QStringList{"unauthorized stream+list checks", "device list"};
         QTest::newRow("allowed later, seen by the watcher")
@@ -102,7 +104,7 @@ private slots:
                 "when connect %6\nout failed to connect to '%6': Connection refused\nexit 1\n")
                 .arg(stream, stage.list({}), allowed, stage.path("listening"),
                      stage.pipe("connect"), kEndpoint);
-        Rig& rig = stage.rig.emplace(RigOptions{.adb = script, .scale = 0.1});
+        Rig& rig = stage.rig.emplace(RigOptions{.adb = script});
         ZovAdizuZadiRizov& c = *rig.c;
 
         for (const QString& step : events) {
@@ -123,7 +125,7 @@ private slots:
                 }));
                 QVERIFY(!rig.adbCalls().contains(adb::tcpip(kSerial)));
             }
-            QTest::qWait(event.value(2).toInt());
+            QVERIFY(advance(event.value(2).toDouble()));
         }
         QVERIFY(waitUntil([&] { return rig.adbCalls().contains(adb::connect(kEndpoint)); }));
         // Every table sent has been read, and each automatic flow those started has ended on a
@@ -183,7 +185,7 @@ private slots:
                  {"EMPTY", 3, "", false, ""},
                  {"LOCKED", 1, "192.168.1.40:5555", true, "192.168.1.40:37001"},
                  {"REFUSED", 1, "192.168.1.50:5555", false, ""}}) {
-            Rig rig({.adb = script, .scale = 0.01});
+            Rig rig({.adb = script});
             ZovAdizuZadiRizov& c = *rig.c;
             // 192.168.1.230 begins with 192.168.1.23 but is another phone.
             const QVector<DiscoveredDevice> listed = {wirelessRow("192.168.1.230:5555", "Galaxy"),
@@ -217,7 +219,7 @@ private slots:
         // The automatic flow, on status 0 and no word of success: a phone that has not accepted
         // this computer's key.
         const QString endpoint = QStringLiteral("192.168.1.20:5555");
-        Rig rig({.adb = script, .scale = 0.01});
+        Rig rig({.adb = script});
         ZovAdizuZadiRizov& c = *rig.c;
         DiscoveredDevice noAddress = wirelessRow("10.0.0.1:5555", "Old");
         noAddress.ip.reset();

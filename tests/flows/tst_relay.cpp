@@ -47,10 +47,10 @@ class RelayTest : public QObject {
     Q_OBJECT
 private slots:
     void startPrefersUsbAndEndsWhatIgnoresSigterm() {
-        // STUBBORN's first two scrcpy runs end only when killed, 0.3 s after SIGTERM at this scale.
-        Rig rig({.scrcpy =
-                     "when -s STUBBORN .*\ntimes 2\nignore-term\nout ready\nhang\nwhen .*\nhang\n",
-                 .scale = 0.1});
+        // STUBBORN's first two scrcpy runs end only when killed, after SIGTERM's grace time.
+        Rig rig(
+            {.scrcpy =
+                 "when -s STUBBORN .*\ntimes 2\nignore-term\nout ready\nhang\nwhen .*\nhang\n"});
         rig.c->discoveredDevices.set({usbRow("STUBBORN"), usbRow("MILD"), wirelessRow(kA)});
         rig.c->connectedTCPIPDevices.set({wirelessRow(kA)});
         rig.c->startRelay();
@@ -68,7 +68,7 @@ private slots:
         rig.c->setRelayEnabled("STUBBORN", true);
         QVERIFY(rig.waitForLog("[scrcpy][STUBBORN] ready", 2));
         rig.c->setRelayEnabled("STUBBORN", false);
-        QTest::qWait(20);
+        QVERIFY(settleWork());  // SIGTERM sent, and ignored
         rig.c->setRelayEnabled("STUBBORN", true);
         QVERIFY(waitUntil([&] {
             return rig.scrcpyRuns().size() == 4 && rig.running("STUBBORN") &&
@@ -161,7 +161,7 @@ private slots:
         // of earlier flips still under way.
         for (int i = 0; i < 40; ++i) {
             rig.c->setRelayEnabled("SER1", i % 2 == 0);
-            QTest::qWait(i % 5);
+            QCoreApplication::processEvents();
         }
         QVERIFY(waitUntil([&] { return idle(rig); }));
         settle();  // nothing the starts queued brings it back
@@ -169,8 +169,8 @@ private slots:
     }
 
     void reconnectPassFollowsTheSwitches() {
-        // At this scale the loop never ticks by itself: the test runs its steps.
-        Rig rig({.adb = kRefused, .scale = 1.0});
+        // The test runs the loop's steps itself.
+        Rig rig({.adb = kRefused});
         rig.c->startReconnectTimer();
         QVERIFY(!rig.c->isReconnecting);  // nothing enabled
         rig.c->enabledEndpoints.set({kA});
@@ -198,9 +198,9 @@ private slots:
 
     void reconnectPaceAgainstBatteryPolls() {
         // One phone out of reach: each pass asks adb to connect it, each battery poll (60 s) asks
-        // for its level, so passes every 10 s make five between two polls. Both timers run on
-        // the same thread, so a slow machine delays both alike.
-        Rig rig({.adb = kRefused + "when .*dumpsys battery\nout level: 50\n", .scale = 0.05});
+        // for its level, so passes every 10 s make five between two polls (the one due with the
+        // second poll comes after it).
+        Rig rig({.adb = kRefused + "when .*dumpsys battery\nout level: 50\n"});
         rig.c->enabledEndpoints.set({kA});
         rig.c->startBatteryMonitoring();
         mainAsync([&rig] { rig.c->startReconnectTimer(); });
@@ -213,7 +213,7 @@ private slots:
             }
             return polls >= 2;
         }));
-        QVERIFY2(passes >= 4 && passes <= 8, qPrintable(QString::number(passes)));
+        QCOMPARE(passes, 5);
     }
 
     void repeatedLossesLeaveNothingBehind() {

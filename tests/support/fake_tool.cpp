@@ -20,8 +20,9 @@
 //   ignore-term            ignores SIGTERM from here on
 //   hang                   waits until a signal ends it
 // While it waits for the outside (at "hang", or opening a named pipe for "outfile") it says so in
-// "<name>.idle.<pid>": its start time (field 22 of /proc/self/stat) and the pipe's path, if any.
-// Tests move their virtual clock on only once every fake tool is idle (test_support.h).
+// "$SONAVEL_FAKE_IDLE_DIR/<pid>": its start time (field 22 of /proc/self/stat) and the pipe's
+// path, if any. Tests move their virtual clock on only once every fake tool is idle
+// (test_support.h).
 //   crash                  aborts (killed by SIGABRT)
 //   exit <n>               ends with status n (default 0 after the last action)
 // A call that matches no rule exits 0 with no output.
@@ -74,15 +75,24 @@ static std::string startTime() {
     return field;
 }
 
-// Written whole under a temporary name, so that a reader never sees half of it.
-static void markIdle(const std::string& self, const std::string& waitingOn) {
-    const std::string path = self + ".idle." + std::to_string(getpid());
-    std::ofstream(path + ".tmp") << startTime() << '\n' << waitingOn << '\n';
-    rename((path + ".tmp").c_str(), path.c_str());
+static std::string idleMark() {
+    const char* dir = getenv("SONAVEL_FAKE_IDLE_DIR");
+    return dir ? std::string(dir) + "/" + std::to_string(getpid()) : std::string();
 }
 
-static void markBusy(const std::string& self) {
-    unlink((self + ".idle." + std::to_string(getpid())).c_str());
+// Written whole under a temporary name, so that a reader never sees half of it.
+static void markIdle(const std::string& waitingOn) {
+    const std::string path = idleMark();
+    if (!path.empty()) {
+        std::ofstream(path + ".tmp") << startTime() << '\n' << waitingOn << '\n';
+        rename((path + ".tmp").c_str(), path.c_str());
+    }
+}
+
+static void markBusy() {
+    if (const std::string path = idleMark(); !path.empty()) {
+        unlink(path.c_str());
+    }
 }
 
 static bool matches(const std::string& pattern, const std::string& text) {
@@ -160,11 +170,11 @@ int main(int argc, char** argv) {
             struct stat info {};
             const bool pipe = stat(arg.c_str(), &info) == 0 && S_ISFIFO(info.st_mode);
             if (pipe) {
-                markIdle(self, arg);
+                markIdle(arg);
             }
             std::ifstream file(arg, std::ios::binary);  // a pipe's open waits for its writer
             if (pipe) {
-                markBusy(self);
+                markBusy();
             }
             put(stdout, std::string(std::istreambuf_iterator<char>(file), {}));
         } else if (word == "touch") {
@@ -185,7 +195,7 @@ int main(int argc, char** argv) {
         } else if (word == "ignore-term") {
             signal(SIGTERM, SIG_IGN);
         } else if (word == "hang") {
-            markIdle(self, "");
+            markIdle("");
             for (;;) {
                 pause();
             }

@@ -88,11 +88,13 @@ QList<QStringList> FakeResources::arguments(const QString& name) const {
 
 namespace {
 
-// The clock of the newest TestEnvironment that has one; main thread only.
+// The clock of the newest TestEnvironment that has one, and whether waitUntil moves it; main
+// thread only.
 std::weak_ptr<VirtualClock>& activeClock() {
     static std::weak_ptr<VirtualClock> clock;
     return clock;
 }
+bool autoAdvance = true;
 
 struct Child {
     qint64 pid = 0;
@@ -124,10 +126,21 @@ QList<Child> children() {
     return result;
 }
 
-// The fake tool's "<path>.idle.<pid>" file, when it belongs to this very process.
+// Where the fake tools say that they wait for the outside; made once, for every test of this
+// program, and handed to them through the environment they inherit.
+const QString& idleMarkDir() {
+    static QTemporaryDir* dir = [] {
+        auto* made = new QTemporaryDir;
+        qputenv("SONAVEL_FAKE_IDLE_DIR", QFile::encodeName(made->path()));
+        return made;
+    }();
+    static const QString path = dir->path();
+    return path;
+}
+
+// A fake tool's idle mark, when it belongs to this very process.
 std::optional<QList<QByteArray>> idleMark(const Child& child) {
-    QFile mark(QString::fromUtf8(child.arguments.value(0)) + QStringLiteral(".idle.") +
-               QString::number(child.pid));
+    QFile mark(idleMarkDir() + QLatin1Char('/') + QString::number(child.pid));
     if (!mark.open(QIODevice::ReadOnly)) {
         return std::nullopt;
     }
@@ -179,10 +192,12 @@ TestEnvironment::TestEnvironment(const FakeResources* resources, double scale)
     if (resources) {
         config.resourcesDir = resources->dir();
     }
+    idleMarkDir();  // before the first tool starts
     config.timeScale = scale > 0 ? scale : 1.0;
     if (!(scale > 0)) {
         config.clock = std::make_shared<VirtualClock>();
         activeClock() = config.clock;
+        autoAdvance = scale != kFrozenTime;
     }
     config.debuggerProbe = [] { return true; };
     config.preferredLanguages = [] { return QStringList{QStringLiteral("en-US")}; };
@@ -227,7 +242,7 @@ bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
         }
         spinOnce();
         const auto clock = activeClock().lock();
-        looks = clock && workSettled() ? looks + 1 : 0;
+        looks = clock && autoAdvance && workSettled() ? looks + 1 : 0;
         if (looks >= kSettledLooks && !condition()) {
             clock->step(std::numeric_limits<double>::infinity());
             looks = 0;
@@ -251,15 +266,13 @@ bool advance(double seconds) {
     return settleWork();
 }
 
-bool waitUntilPipeTaken(const QString& dir, const QString& path) {
+bool waitUntilPipeTaken(const QString& path) {
     const QByteArray pipe = path.toUtf8();
     QDeadlineTimer deadline(kWaitMs);
     for (;;) {
         bool waiting = false;
         for (const Child& child : children()) {
-            const auto mark = QString::fromUtf8(child.arguments.value(0)).startsWith(dir)
-                                  ? idleMark(child)
-                                  : std::nullopt;
+            const auto mark = idleMark(child);
             waiting = waiting || (mark && mark->value(1) == pipe);
         }
         if (!waiting) {

@@ -40,10 +40,13 @@ private:
 
 // Flow time that passes only when a test waits for something (see waitUntil): the default.
 inline constexpr double kVirtualTime = 0;
+// Flow time that passes only through advance(): the repeating checks never run by themselves, so
+// state a test sets stays as it was set.
+inline constexpr double kFrozenTime = -1;
 
 // A controller configuration for tests: the given resources folder (or none), logging on,
-// English, a private settings file, and flow time on a virtual clock, or real time scaled by
-// `scale` (a 5-second pause lasts 5 ms at 0.001).
+// English, a private settings file, and flow time on a virtual clock (kVirtualTime, kFrozenTime),
+// or real time scaled by `scale` (a 5-second pause lasts 5 ms at 0.001).
 struct TestEnvironment {
     explicit TestEnvironment(const FakeResources* resources, double scale = kVirtualTime);
     ~TestEnvironment();
@@ -84,8 +87,8 @@ bool settleWork(int timeoutMs = kWaitMs);
 // settle before the next one is due.
 bool advance(double seconds);
 
-// Waits until no fake tool in `dir` is still opening the named pipe at `path`.
-bool waitUntilPipeTaken(const QString& dir, const QString& path);
+// Waits until no fake tool is still opening the named pipe at `path`.
+bool waitUntilPipeTaken(const QString& path);
 
 // The process ids of this program's children, zombies included; with a program path, only those
 // running it. Children whose arguments include `except` are left out.

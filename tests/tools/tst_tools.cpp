@@ -83,7 +83,7 @@ void ToolsTest::toolsAreLookedUpAfreshAndMustBeExecutable() {
 
 void ToolsTest::logKeepsTheNewestWhileTraced() {
     auto traced = std::make_shared<std::atomic<bool>>(true);
-    Rig rig({.scale = 1.0, .prepare = [traced](TestEnvironment& env) {
+    Rig rig({.scale = kFrozenTime, .prepare = [traced](TestEnvironment& env) {
                  env.config.debuggerProbe = [traced] { return traced->load(); };
              }});
     ZovAdizuZadiRizov& c = *rig.c;

@@ -21,10 +21,10 @@ namespace {
 const QString kA = "192.168.1.20:5555";
 const QString kB = "192.168.1.21:5555";
 
-// A shown window over the rig's controller once start-up's USB check is over. In real time
-// (scale 1) the repeating checks do not fire during a test, so the state a test sets stays.
+// A shown window over the rig's controller once start-up's USB check is over. Flow time stands
+// still unless a case waits for it to pass, so the state a test sets stays.
 struct Shown {
-    explicit Shown(double scale = 1.0, QStringList languages = {"en-US"})
+    explicit Shown(double scale = kFrozenTime, QStringList languages = {"en-US"})
         : rig({.adb = "when connect .*\nout connected to 192.168.1.20:5555\n",
                .scale = scale,
                .languages = std::move(languages)}),
@@ -51,7 +51,7 @@ class WindowTest : public QObject {
     Q_OBJECT
 private slots:
     void noDeviceShowsTheGuideInTheUsersLanguage() {
-        Shown w(1.0, {"ja-JP", "en-US"});
+        Shown w(kFrozenTime, {"ja-JP", "en-US"});
         const auto ja = [](TextKey key) { return text(key, Language::Japanese); };
         QCOMPARE(w.view.guideText(), ja(TextKey::guideSetup));
         QCOMPARE(w.view.statusLabelText(), ja(TextKey::unavailable));
@@ -89,7 +89,7 @@ private slots:
     }
 
     void rowSaysWhyItsRelayIsSilent() {
-        Shown w(0.01);  // the reconnect loop tries again every 100 ms
+        Shown w(kVirtualTime);  // the reconnect loop tries again as the test waits
         w.listPhones({wirelessRow(kA)});
         const auto showsCause = [&](TextKey cause) {
             return w.shows(w.row(0)->silenceCauseLine()) &&
