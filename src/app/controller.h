@@ -185,6 +185,14 @@ public:
     // USB serials whose USB-to-wireless setup is under way. A second setup for one of them is
     // skipped: its "tcpip" would restart the phone's adb daemon under the first one's connect.
     QSet<QString> usbSetupsInProgress;
+    // The wireless endpoint last found for each USB serial, by its set-up or by the address probe
+    // of its USB row. A phone back on USB whose endpoint is not online (it rebooted, or its
+    // address changed) is set up again; a new address moves the endpoint's switch and settings.
+    QMap<QString, QString> wirelessEndpointBySerial;
+    // Sets the phone up again when it is ready on USB and its endpoint is not online.
+    void setUpAgainIfWirelessLost(const QString& serial);
+    // The probe of a USB phone found `endpoint`: remembered, and set up when it is new.
+    void noteProbedEndpoint(const QString& serial, const QString& endpoint);
 
     // ---- Audio relay (relay/) ----
     void startRelay();
@@ -196,6 +204,15 @@ public:
     void setVideoEnabled(const QString& endpoint, bool on);
     void setAudioBuffer(const QString& endpoint, int milliseconds);
     void restartEndpoint(const QString& endpoint);
+    // The phone moved from one wireless endpoint to another: its switch, buffer and video
+    // setting go along.
+    void moveEndpoint(const QString& from, const QString& to);
+    // The watcher lists a switched-on endpoint again: its relay starts at once rather than at the
+    // reconnect loop's next tick.
+    void relayReturnedEndpoint(const QString& endpoint);
+    // Endpoints whose relay start the watcher's path has under way; the reconnect pass leaves
+    // them alone.
+    QSet<QString> returnStartsUnderWay;
     bool allEnabledEndpointsRunning() const;
 
     // ---- Battery monitoring (battery/) ----

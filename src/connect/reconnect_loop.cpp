@@ -20,7 +20,8 @@ void runReconnectPass(const ControllerRef& r, const QStringList& missing) {
     r.sleep(kRefreshSettleSeconds);
     for (const QString& endpoint : missing) {
         const auto step = r.read([&](ZovAdizuZadiRizov& c) {
-            if (!c.enabledEndpoints().contains(endpoint)) {
+            if (!c.enabledEndpoints().contains(endpoint) ||
+                c.returnStartsUnderWay.contains(endpoint)) {
                 return PassStep::Skip;
             }
             return hasRunningScrcpy(c, endpoint) ? PassStep::Recovered : PassStep::Reconnect;
@@ -86,9 +87,8 @@ void ZovAdizuZadiRizov::reconnectTick() {
 void ZovAdizuZadiRizov::reconnectMissingEndpoints() {
     const QStringList missing = missingEndpoints(*this);
     if (missing.isEmpty()) {
-        if (allEnabledEndpointsRunning()) {
-            stopReconnectTimer();
-        }
+        // Every enabled endpoint runs, or waits for what no retry changes (or for its return).
+        stopReconnectTimer();
         return;
     }
     if (reconnectAttemptInProgress) {

@@ -20,13 +20,22 @@ constexpr double kDaemonRestartSeconds = 5.0;
 constexpr double kLateRefreshSeconds[] = {1.0, 3.0};
 
 const QString kProvisionalName = QStringLiteral("Android");
+// The port the phone's adb daemon listens on over the network; empty while it listens on USB only.
+const QString kTcpipPortProperty = QStringLiteral("service.adb.tcp.port");
 const QString kReadyState = QStringLiteral("device");
 
 // Main thread: the endpoint is the application's from now on, whether or not the connect works.
-void applySetupEndpoint(ZovAdizuZadiRizov& c, const QString& endpoint, const QString& address) {
+// A phone that had another endpoint takes its switch and settings along.
+void applySetupEndpoint(ZovAdizuZadiRizov& c, const QString& serial, const QString& endpoint,
+                        const QString& address) {
     c.appendLog(QStringLiteral("[Debug] autoUSBSetupIfNeeded set endpoint ") + endpoint);
     c.endpoint.set(endpoint);
     c.saveEndpoint();
+    const QString previous = c.wirelessEndpointBySerial.value(serial);
+    c.wirelessEndpointBySerial.insert(serial, endpoint);
+    if (!previous.isEmpty() && previous != endpoint) {
+        c.moveEndpoint(previous, endpoint);
+    }
     // Runs later: the selection below sees the list as it is now.
     c.refreshDevices();
     if (c.selectedDevice()) {
@@ -67,14 +76,6 @@ void applySetupConnected(ZovAdizuZadiRizov& c, const QString& endpoint) {
 
 }  // namespace
 
-std::optional<QString> addressFromProbeOutput(const QString& output) {
-    const QString first = output.section(QLatin1Char('\n'), 0, 0).trimmed();
-    if (first.isEmpty() || !isIPv4Text(first)) {
-        return std::nullopt;
-    }
-    return first;
-}
-
 bool rowReachesAddress(const DiscoveredDevice& row, const QString& endpoint,
                        const QString& address) {
     if (!row.ip || row.ip->isEmpty()) {
@@ -107,18 +108,31 @@ bool appendUnlessListed(QVector<DiscoveredDevice>& rows, const DiscoveredDevice&
     return true;
 }
 
+bool listensOnTcpipPort(const AdbResult& portProperty) {
+    return portProperty.status == 0 &&
+           portProperty.output.trimmed() == QString::number(adb::kTcpipPort);
+}
+
 void runUSBSetup(const ControllerRef& r, const QString& serial) {
     r.appendLog(QStringLiteral("[Debug] Auto USB setup: attempting adb tcpip 5555 for serial ") +
                 serial);
     r.runADB(adb::startServer());
     r.sleep(kServerSettleSeconds);
-    // A refusal (unauthorised phone, cable pulled) is only logged: the probe below tells whether
-    // the phone still answers.
-    const AdbResult tcpip = r.runADB(adb::tcpip(serial));
-    r.appendLog(QStringLiteral("[Debug] adb tcpip output: ") + tcpip.output);
-    r.appendLog(
-        QStringLiteral("[Flow] tcpip done; waiting 5s before attempting IP resolution or connect"));
-    r.sleep(kDaemonRestartSeconds);
+    // "tcpip" restarts the phone's adb daemon, which drops every connection to it, a relay over
+    // Wi-Fi included. A daemon already on the port needs no restart (scrcpy asks the same
+    // property before it restarts one).
+    if (listensOnTcpipPort(r.runADB(adb::getprop(serial, kTcpipPortProperty)))) {
+        r.appendLog(QStringLiteral("[Debug] Auto USB setup: serial ") + serial +
+                    QStringLiteral(" already listens on port 5555; no tcpip"));
+    } else {
+        // A refusal (unauthorised phone, cable pulled) is only logged: the probe below tells
+        // whether the phone still answers.
+        const AdbResult tcpip = r.runADB(adb::tcpip(serial));
+        r.appendLog(QStringLiteral("[Debug] adb tcpip output: ") + tcpip.output);
+        r.appendLog(QStringLiteral(
+            "[Flow] tcpip done; waiting 5s before attempting IP resolution or connect"));
+        r.sleep(kDaemonRestartSeconds);
+    }
     if (!r.alive()) {
         return;
     }
@@ -130,8 +144,8 @@ void runUSBSetup(const ControllerRef& r, const QString& serial) {
             continue;
         }
         const QString endpoint = adb::endpointFor(*address);
-        r.post([endpoint, address = *address](ZovAdizuZadiRizov& c) {
-            applySetupEndpoint(c, endpoint, address);
+        r.post([serial, endpoint, address = *address](ZovAdizuZadiRizov& c) {
+            applySetupEndpoint(c, serial, endpoint, address);
         });
         r.appendLog(QStringLiteral("[Debug] Auto USB setup: discovered IP ") + endpoint);
         const AdbResult connected = r.runADB(adb::connect(endpoint));
@@ -183,6 +197,34 @@ void ZovAdizuZadiRizov::autoUSBSetupIfNeeded(const QString& serial) {
         runUSBSetup(r, serial);
         r.post([serial](ZovAdizuZadiRizov& c) { c.usbSetupsInProgress.remove(serial); });
     });
+}
+
+void ZovAdizuZadiRizov::setUpAgainIfWirelessLost(const QString& serial) {
+    const QString wireless = wirelessEndpointBySerial.value(serial);
+    if (wireless.isEmpty() || onlineWirelessSerials.contains(wireless) ||
+        usbSetupsInProgress.contains(serial) || usbSerialsAwaitingReady.contains(serial)) {
+        return;
+    }
+    appendLog(QStringLiteral("[Debug] Wireless endpoint ") + wireless +
+              QStringLiteral(" of USB serial ") + serial +
+              QStringLiteral(" is not online; setting it up again"));
+    autoUSBSetupIfNeeded(serial);
+}
+
+void ZovAdizuZadiRizov::noteProbedEndpoint(const QString& serial, const QString& endpoint) {
+    const QString known = wirelessEndpointBySerial.value(serial);
+    if (known == endpoint || onlineWirelessSerials.contains(endpoint)) {
+        // Known, or connected by someone else: remembered for the next loss.
+        wirelessEndpointBySerial.insert(serial, endpoint);
+        return;
+    }
+    // A new address, or one that is not connected yet: the setup connects it (without "tcpip"
+    // when the daemon already listens) and moves the endpoint's switch along.
+    appendLog(QStringLiteral("[Debug] USB serial ") + serial + QStringLiteral(" probed at ") +
+              endpoint + QStringLiteral(" (was ") +
+              (known.isEmpty() ? QStringLiteral("nil") : known) +
+              QStringLiteral("); setting it up"));
+    autoUSBSetupIfNeeded(serial);
 }
 
 }  // namespace sonavel

@@ -11,11 +11,6 @@
 
 namespace sonavel {
 
-// The address in the output of one IP probe command: the first line, trimmed, when it is an IPv4
-// address. An error text ("Device "wlan0" does not exist."), a second address on a later line and
-// an empty output give none or are ignored.
-std::optional<QString> addressFromProbeOutput(const QString& output);
-
 // Whether the row reaches the phone the setup has just found at `address`: its ip is exactly the
 // new endpoint, or the same address with another port (a connection made earlier by hand). The
 // address is compared whole, so 192.168.1.2 does not pick a row of 192.168.1.20.

@@ -11,16 +11,10 @@ namespace {
 constexpr int kProbeAttempts = 3;
 constexpr double kRetryPauseSec = 0.4;
 
-QString firstLineTrimmed(const QString& text) {
-    const qsizetype end = text.indexOf(QLatin1Char('\n'));
-    return (end < 0 ? text : text.left(end)).trimmed();
-}
-
 std::optional<QString> probeOnce(const ControllerRef& r, const QString& serial) {
     for (const QString& command : ipProbeCommands()) {
-        const QString line = firstLineTrimmed(r.runADB(adb::shell(serial, command)).output);
-        if (!line.isEmpty() && isIPv4Text(line)) {
-            return line;
+        if (auto address = addressFromProbeOutput(r.runADB(adb::shell(serial, command)).output)) {
+            return address;
         }
     }
     return std::nullopt;
@@ -73,6 +67,9 @@ void startIPEnrichment(const ControllerRef& ref) {
                 row = rebuilt;
                 r.appendLog(QStringLiteral("[Debug] IP resolved for device ") + row.serial +
                             QStringLiteral(": ") + endpoint);
+                r.post([serial = row.serial, endpoint](ZovAdizuZadiRizov& c) {
+                    c.noteProbedEndpoint(serial, endpoint);
+                });
             } else {
                 r.appendLog(QStringLiteral("[Debug] IP not resolved for device ") + row.serial);
             }

@@ -113,9 +113,9 @@ void ZovAdizuZadiRizov::processTrackSnapshot(const QStringList& lines, bool comp
     }
     appendLog(QStringLiteral("[TrackDevices] Snapshot lines:\n") + lines.join(QLatin1Char('\n')));
 
+    const QVector<TrackEntry> entries = parseTrackEntries(lines);
     const TrackEvaluation ev = evaluateTrackSnapshot(
-        parseTrackEntries(lines),
-        {observedUSBSerial, knownPhysicalSerials, usbSerialsAwaitingReady, endpoint()});
+        entries, {observedUSBSerial, knownPhysicalSerials, usbSerialsAwaitingReady, endpoint()});
     const QString previous = observedUSBSerial.value_or(QString());
     observedUSBSerial = ev.observedUSBSerial;
     if (ev.observedInitialized) {
@@ -160,8 +160,20 @@ void ZovAdizuZadiRizov::processTrackSnapshot(const QStringList& lines, bool comp
     // Only the device list names a wireless phone and offers its row: a phone connected before
     // the application started, or by another tool, is listed by this refresh alone.
     if (ev.onlineWireless != onlineWirelessSerials) {
+        const QSet<QString> cameOnline = ev.onlineWireless - onlineWirelessSerials;
         onlineWirelessSerials = ev.onlineWireless;
         refreshDevices();
+        for (const QString& wireless : cameOnline) {
+            relayReturnedEndpoint(wireless);
+        }
+    }
+    // A phone back on USB (after a reboot its daemon listens on USB only) whose endpoint is not
+    // online is set up again; a phone seen for the first time was set up above.
+    for (const TrackEntry& e : entries) {
+        if (e.state == QLatin1String("device") && isUSBSerialToken(e.serial) &&
+            !ev.newlyReady.contains(e.serial)) {
+            ref().post([s = e.serial](ZovAdizuZadiRizov& c) { c.setUpAgainIfWirelessLost(s); });
+        }
     }
 
     const bool usb = ev.usbConnected;

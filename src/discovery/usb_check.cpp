@@ -37,6 +37,9 @@ void runUSBCheck(const ControllerRef& r) {
     const QString output = r.runADB(adb::devicesLong()).output;
     r.appendLog(QStringLiteral("[USBCheck] ADB output for devices -l:\n") + output);
     const USBPresence presence = findUSBDevice(output);
+    if (presence.found && presence.state == kReadyState) {
+        r.post([s = presence.serial](ZovAdizuZadiRizov& c) { c.setUpAgainIfWirelessLost(s); });
+    }
     const std::optional<QString> serial =
         presence.found ? std::optional<QString>(presence.serial) : std::nullopt;
     r.appendLog(QStringLiteral("[USBCheck] USB connected: ") + boolText(presence.found) +

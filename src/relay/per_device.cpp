@@ -225,6 +225,37 @@ void ZovAdizuZadiRizov::restartEndpoint(const QString& endpoint) {
     });
 }
 
+void ZovAdizuZadiRizov::moveEndpoint(const QString& from, const QString& to) {
+    appendLog(QStringLiteral("[PerDevice] Endpoint moved: ") + from + QStringLiteral(" -> ") + to);
+    const auto carry = [&](auto& published) {
+        if (published().contains(from) && !published().contains(to)) {
+            published.mutate([&](auto& map) { map.insert(to, map.value(from)); });
+        }
+    };
+    carry(videoEnabledByEndpoint);
+    carry(audioBufferMsByEndpoint);
+    savePerEndpointSettings();
+    if (enabledEndpoints().contains(from)) {
+        setRelayEnabled(from, false);
+        setRelayEnabled(to, true);
+    }
+}
+
+void ZovAdizuZadiRizov::relayReturnedEndpoint(const QString& endpoint) {
+    if (!enabledEndpoints().contains(endpoint) || hasRunningScrcpy(*this, endpoint) ||
+        returnStartsUnderWay.contains(endpoint)) {
+        return;
+    }
+    // Back: whatever held its retries back may have changed with it (an updated phone).
+    clearSilenceCause(*this, endpoint);
+    appendLog(QStringLiteral("[PerDevice] Listed again; relaying at once: ") + endpoint);
+    returnStartsUnderWay.insert(endpoint);
+    runInBackground(QoS::UserInitiated, [endpoint](const ControllerRef& r) {
+        startRelayForEndpoint(r, endpoint);
+        r.post([endpoint](ZovAdizuZadiRizov& c) { c.returnStartsUnderWay.remove(endpoint); });
+    });
+}
+
 bool ZovAdizuZadiRizov::allEnabledEndpointsRunning() const {
     if (enabledEndpoints().isEmpty()) {
         return false;

@@ -54,7 +54,10 @@ void clearSilenceCause(ZovAdizuZadiRizov& c, const QString& endpoint) {
 QStringList missingEndpoints(const ZovAdizuZadiRizov& c) {
     QStringList missing;
     for (const QString& endpoint : c.enabledEndpoints()) {
-        if (!hasRunningScrcpy(c, endpoint)) {
+        const auto cause = c.silenceCauses().constFind(endpoint);
+        const bool heldBack = cause != c.silenceCauses().cend() && causeOutlastsRetries(*cause);
+        if (!hasRunningScrcpy(c, endpoint) && !heldBack &&
+            !c.returnStartsUnderWay.contains(endpoint)) {
             missing << endpoint;
         }
     }

@@ -45,7 +45,9 @@ void settleRelayFlagsFromProcesses(ZovAdizuZadiRizov& c);
 void setSilenceCause(ZovAdizuZadiRizov& c, const QString& endpoint, SilenceCause cause);
 void clearSilenceCause(ZovAdizuZadiRizov& c, const QString& endpoint);
 
-// Enabled endpoints without a starting or running process, in the set's iteration order.
+// Enabled endpoints without a starting or running process, in the set's iteration order; those
+// whose silence cause no retry can change, and those whose return the watcher is starting, are
+// left out.
 QStringList missingEndpoints(const ZovAdizuZadiRizov& c);
 
 }  // namespace sonavel

@@ -26,6 +26,10 @@ std::optional<int> deviceLineRelease(const QString& line) {
 
 }  // namespace
 
+bool causeOutlastsRetries(SilenceCause cause) {
+    return cause == SilenceCause::AndroidTooOld;
+}
+
 std::optional<SilenceCause> silenceCauseOfLine(const QString& line) {
     if (line.contains(QLatin1String("Audio disabled: it is not supported before Android 11"))) {
         return SilenceCause::AndroidTooOld;

@@ -26,4 +26,9 @@ enum class SilenceCause {
 // 10 or lower gives AndroidTooOld at once.
 std::optional<SilenceCause> silenceCauseOfLine(const QString& line);
 
+// Whether retrying the relay cannot help while the phone stays the same: an Android release too
+// old to capture sound does not change between two tries, a locked phone or a missing sound
+// output may.
+bool causeOutlastsRetries(SilenceCause cause);
+
 }  // namespace sonavel

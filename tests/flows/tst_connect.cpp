@@ -169,7 +169,7 @@ private slots:
     void setupOutcomesAndTheAutomaticFlow() {
         const QString script =
             "when -s ERR shell ip -f inet addr .*\nerr Device \"wlan0\" does not exist.\nexit 1\n"
-            "when -s ERR shell ip route get 1.*\nout 999.1.1.1\n"
+            "when -s ERR shell ip route\nout 999.1.1.0/24 dev wlan0 scope link src 999.1.1.1\n"
             "when -s LOCKED tcpip 5555\nerr error: device unauthorized.\nexit 1\n"
             "when -s LOCKED shell ip -f inet addr show wlan0.*\nout 192.168.1.40\\n10.0.0.9\n"
             "when -s REFUSED shell ip -f inet addr show wlan0.*\nout 192.168.1.50\n"
@@ -197,7 +197,9 @@ private slots:
             c.autoUSBSetupIfNeeded(serial);
             c.autoUSBSetupIfNeeded(serial);
             QVERIFY(waitUntil([&] { return c.usbSetupsInProgress.isEmpty(); }));
-            QList<QStringList> expected = {adb::startServer(), adb::tcpip(serial)};
+            QList<QStringList> expected = {adb::startServer(),
+                                           adb::getprop(serial, "service.adb.tcp.port"),
+                                           adb::tcpip(serial)};
             for (int i = 0; i < probes; ++i) {
                 expected << adb::shell(serial, ipProbeCommands()[i]);
             }
@@ -235,6 +237,109 @@ private slots:
         c.autoStartFullFlow();
         QVERIFY(waitUntil([&] { return rig.running(endpoint) && rig.scrcpyRuns().size() == 1; }));
         QCOMPARE(c.endpoint(), endpoint);
+    }
+
+    // A phone's life after its set-up: a reboot puts its daemon back on USB only, a new Wi-Fi
+    // address moves its endpoint, and a phone listed again relays at once. The fake phone's
+    // daemon listens on the network while the file "listening" exists.
+    void phoneLife_data() {
+        QTest::addColumn<QString>("life");
+        QTest::newRow("reboot, then the cable") << "reboot";
+        QTest::newRow("new address, cable in") << "new address";
+        QTest::newRow("listed again") << "listed again";
+    }
+    void phoneLife() {
+        QFETCH(QString, life);
+        Stage stage;
+        const QString listening = stage.path("listening"), moved = stage.path("moved");
+        const QString newEndpoint = "192.168.1.77:5555";
+        const QString script =
+            QStringLiteral(
+                "when track-devices\noutraw 0000\noutfile %1\noutfile %2\noutfile %3\noutfile "
+                "%9\nhang\n"
+                "when devices -l\noutfile %4\n"
+                "when -s R58M12345 shell getprop service.adb.tcp.port\nif %5\nout 5555\n"
+                "when -s R58M12345 shell getprop service.adb.tcp.port\nout\n"
+                "when -s R58M12345 tcpip 5555\ntouch %5\nout restarting in TCP mode port: 5555\n"
+                "when -s R58M12345 shell ip -f inet addr show wlan0.*\nif %6\nout 192.168.1.77\n"
+                "when -s R58M12345 shell ip -f inet addr show wlan0.*\nout 192.168.1.23\n"
+                "when connect %7\nif %6\nout failed to connect to '%7'\n"
+                "when connect (%7|%8)\nif %5\nout connected to the phone\n"
+                "when connect .*\nout failed to connect to the phone\n")
+                .arg(stage.pipe("1"), stage.pipe("2"), stage.pipe("3"), stage.list({}), listening,
+                     moved, kEndpoint, newEndpoint, stage.pipe("4"));
+        if (life != "reboot") {
+            QFile(listening).open(QIODevice::WriteOnly);  // set up for Wi-Fi in an earlier run
+        }
+        Rig& rig = stage.rig.emplace(RigOptions{.adb = script});
+        ZovAdizuZadiRizov& c = *rig.c;
+        const auto table = [&](const QString& pipe, const QStringList& serials) {
+            stage.release(
+                pipe, frame(serials.isEmpty() ? "" : serials.join("\tdevice\n") + "\tdevice\n"));
+        };
+        const auto relaying = [&](const QString& endpoint, int runs) {
+            return waitUntil([&] {
+                return rig.running(endpoint) && rig.scrcpyRuns().size() == runs &&
+                       c.enabledEndpoints() == QSet<QString>{endpoint};
+            });
+        };
+
+        // Plugged in, set up, listed over Wi-Fi and switched on, with a buffer of its own.
+        stage.list({kUsbLine});
+        table("1", {kSerial});
+        QVERIFY(waitUntil(
+            [&] { return c.usbSetupsInProgress.isEmpty() && c.endpoint() == kEndpoint; }));
+        stage.list({kUsbLine, kWirelessLine});
+        table("2", {kSerial, kEndpoint});
+        c.setAudioBuffer(kEndpoint, 180);
+        c.setRelayEnabled(kEndpoint, true);
+        QVERIFY(relaying(kEndpoint, 1));
+
+        // Gone from Wi-Fi: its relay ends and the loop fails to connect it.
+        QFile::remove(life != "new address" ? listening : QString());
+        QFile(life == "new address" ? moved : QString()).open(QIODevice::WriteOnly);
+        const QStringList left = life == "listed again" ? QStringList{} : QStringList{kSerial};
+        stage.list(life == "listed again" ? QStringList{} : QStringList{kUsbLine});
+        if (life == "reboot") {
+            table("3", left);  // back on USB after its reboot, its daemon on USB only
+        }
+        ::kill(pid_t(rig.pidOf(kEndpoint)), SIGTERM);
+        const auto connects = rig.adbCalls().count(adb::connect(kEndpoint));
+        QVERIFY(waitUntil([&] { return !rig.running(kEndpoint); }));
+        if (life != "reboot") {
+            table("3", left);
+        }
+        if (life == "listed again") {
+            QVERIFY(waitUntil(
+                [&] { return rig.adbCalls().count(adb::connect(kEndpoint)) >= connects + 2; }));
+            QFile(listening).open(QIODevice::WriteOnly);
+            table("4", {kEndpoint});
+            // Relayed on the watcher's news, with the loop's clock standing still.
+            QVERIFY(settleWork());
+            QVERIFY(rig.running(kEndpoint) && rig.scrcpyRuns().size() == 2);
+            return;
+        }
+        const QString now = life == "reboot" ? kEndpoint : newEndpoint;
+        QVERIFY(relaying(now, 2));
+        QCOMPARE(rig.scrcpyRuns().last().filter("--audio-buffer"),
+                 QStringList{"--audio-buffer=180"});
+        // "tcpip" only for a daemon that does not listen: never to move a listening phone.
+        QCOMPARE(rig.adbCalls().count(adb::tcpip(kSerial)), life == "reboot" ? 2 : 0);
+    }
+
+    // A phone too old to capture sound is not retried until its switch is turned on again.
+    void androidTooOldIsNotRetried() {
+        Rig rig({.scrcpy = "when .*\nerr [server] INFO: Device: [samsung] samsung SM-A505F "
+                           "(Android 10)\nexit 1\n"});
+        ZovAdizuZadiRizov& c = *rig.c;
+        c.setRelayEnabled("SER1", true);
+        QVERIFY(waitUntil(
+            [&] { return c.silenceCauses().value("SER1") == SilenceCause::AndroidTooOld; }));
+        QVERIFY(advance(60));
+        QVERIFY(rig.scrcpyRuns().size() == 1 && !c.reconnectTimer);
+        c.setRelayEnabled("SER1", false);
+        c.setRelayEnabled("SER1", true);
+        QVERIFY(waitUntil([&] { return rig.scrcpyRuns().size() == 2; }));
     }
 
     // The address of each USB phone is looked up in the background, with retries for a phone

@@ -73,7 +73,8 @@ ShellResult runShell(const QString& command, const QString& batteryFile) {
         {QStringLiteral(
              "ip -f inet addr show wlan0 | grep 'inet ' | awk '{print $2}' | cut -d/ -f1"),
          "192.168.1.23\n"},
-        {QStringLiteral("ip route get 1 | awk '{print $7; exit}'"), "192.168.1.23\n"},
+        {QStringLiteral("ip route"),
+         "192.168.1.0/24 dev wlan0 proto kernel scope link src 192.168.1.23\n"},
     };
     if (command == QLatin1String("dumpsys battery")) {
         return {batteryDump(batteryFile), {}, 0};

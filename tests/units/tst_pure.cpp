@@ -2,6 +2,7 @@
 
 #include "battery/alert_decision.h"
 #include "battery/battery_dump_parser.h"
+#include "connect/ip_probe.h"
 #include "connect/usb_setup.h"
 #include "discovery/device_listing.h"
 #include "discovery/track_stream.h"
