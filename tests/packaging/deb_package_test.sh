@@ -36,8 +36,8 @@ fail() {
     exit 1
 }
 
-"${CPACK_COMMAND:-cpack}" --config "${CPACK_CONFIG:?}" -G DEB -B "$tmp/out" >"$tmp/cpack.log" 2>&1 ||
-    fail "cpack failed"
+"${CPACK_COMMAND:-cpack}" --config "${CPACK_CONFIG:?}" -G DEB -B "$tmp/out" \
+    >"$tmp/cpack.log" 2>&1 || fail "cpack failed"
 deb=$tmp/out/sonavel_${version}_${arch}.deb
 [ -f "$deb" ] || fail "no $(basename "$deb") in: $(ls "$tmp/out")"
 
@@ -51,7 +51,7 @@ depends=$(field Depends)
 grep -q 'libqt6widgets6' <<<"$depends" || fail "Depends lacks Qt's libraries: '$depends'"
 grep -q 'libc6' <<<"$depends" || fail "Depends lacks libc6: '$depends'"
 dpkg-deb -c "$deb" >"$tmp/contents.log"
-if grep -q ' \./usr/lib/sonavel/adb$' "$tmp/contents.log"; then
+if grep -q ' \./usr/libexec/sonavel/adb$' "$tmp/contents.log"; then
     grep -qE '(^|, )adb($|[ ,])' <<<"$depends" && fail "bundles adb and still depends on it"
 else
     grep -qE '(^|, )adb($|[ ,])' <<<"$depends" || fail "bundles no adb and does not depend on it"
@@ -74,21 +74,22 @@ fi
 
 dpkg -x "$deb" "$tmp/root"
 resources=$tmp/root/usr/share/sonavel
-grep -qx "Sonavel $version" "$resources/RARER_IDAZARI.txt" || fail "the About text lacks the version"
+grep -qx "Sonavel $version" "$resources/RARER_IDAZARI.txt" ||
+    fail "the About text lacks the version"
 for text in "GNU LESSER GENERAL PUBLIC LICENSE" "0. Additional Definitions." \
     "GNU GENERAL PUBLIC LICENSE" "15. Disclaimer of Warranty."; do
     grep -qF "$text" "$resources/THIRD_PARTY_LICENSES.txt" ||
         fail "THIRD_PARTY_LICENSES.txt lacks the LGPL's and GPL's texts ('$text')"
 done
-# Each tool is a relative link that resolves where the package puts it: into /usr/lib/sonavel
-# inside the package, or to a tool of this system.
+# Each tool is a relative link that resolves where the package puts it: into
+# /usr/libexec/sonavel inside the package, or to a tool of this system.
 for tool in adb scrcpy scrcpy-server; do
     link=$resources/$tool
     [ -L "$link" ] || continue
     target=$(readlink "$link")
     case $target in /*) fail "$tool links to the absolute $target" ;; esac
     case $target in
-        ../../lib/sonavel/*) [ -x "$tmp/root/usr/lib/sonavel/$tool" ] ||
+        ../../libexec/sonavel/*) [ -x "$tmp/root/usr/libexec/sonavel/$tool" ] ||
             fail "$tool links to $target, not in the package" ;;
         *) [ -e "$(realpath -m "/usr/share/sonavel/$target")" ] ||
             fail "$tool links to $target, not on this system" ;;
@@ -102,7 +103,8 @@ fi
 # The unpacked program, offscreen, with its own runtime folder (the single-instance lock and
 # socket), settings and adb server port.
 mkdir -m 700 "$tmp/run" "$tmp/home"
-adb_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+adb_port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0))
+print(s.getsockname()[1])')
 export QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR=$tmp/run HOME=$tmp/home \
     XDG_CONFIG_HOME=$tmp/home/.config ANDROID_ADB_SERVER_PORT=$adb_port
 program=$tmp/root/usr/bin/sonavel
