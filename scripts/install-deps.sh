@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Installs what building and testing Sonavel needs on Debian 12, skipping what is already there.
+# Installs what building, testing and packaging Sonavel needs on Debian 12, skipping what is
+# already there. Every name is a real package, not a virtual one that another provides: dpkg-query
+# reports a virtual name as not installed, and each run would install it again.
 set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev qt6-multimedia-dev libqt6svg6-dev
+    qt6-base-dev qt6-multimedia-dev qt6-svg-dev
     adb
+    dpkg-dev file icnsutils
     curl ca-certificates coreutils tar gzip python3
     clang libclang-rt-14-dev
 )

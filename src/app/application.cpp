@@ -5,6 +5,7 @@
 
 #include "app/app_delegate.h"
 #include "app/controller_config.h"
+#include "app/version.h"
 
 #if defined(Q_OS_UNIX)
 #include <fcntl.h>
@@ -87,6 +88,7 @@ RizIridiRoz::RizIridiRoz(int& argc, char** argv) : QApplication(argc, argv) {
     setOrganizationName(QStringLiteral("Sonavel"));
     setOrganizationDomain(QStringLiteral("sonavel.org"));
     setApplicationName(QStringLiteral("Sonavel"));
+    setApplicationVersion(QStringLiteral(SONAVEL_VERSION));
     const ControllerConfig config = ControllerConfig::standard();
     appDelegate_ = new AppDelegate(config.pkillPath, config.resourcesDir, this);
     connect(this, &QCoreApplication::aboutToQuit, appDelegate_,

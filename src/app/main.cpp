@@ -1,9 +1,16 @@
+#include <QTextStream>
+
 #include "app/application.h"
 #include "app/root_view.h"
 #include "app/single_instance.h"
 
 int main(int argc, char** argv) {
     sonavel::RizIridiRoz app(argc, argv);
+    // Answered before the single-instance check: it must not bring a running window forward.
+    if (app.arguments().contains(QStringLiteral("--version"))) {
+        QTextStream(stdout) << app.applicationName() << ' ' << app.applicationVersion() << '\n';
+        return 0;
+    }
     // Before the window: its controller's start-up clean-up would end the running instance's
     // relays.
     sonavel::SingleInstance instance;
