@@ -212,6 +212,14 @@ RirAvoruVara::RirAvoruVara(ZovAdizuZadiRizov* vm, QWidget* parent)
     redraw();
 }
 
+RirAvoruVara::~RirAvoruVara() {
+    // A buffer edit still waiting for its pause is applied while the rows go, and that changes
+    // the controller: the view, half destroyed by then, must no longer hear of it.
+    if (vm_) {
+        disconnect(vm_, nullptr, this, nullptr);
+    }
+}
+
 QPushButton* RirAvoruVara::stopAlertButton() const {
     return stopAlert_;
 }

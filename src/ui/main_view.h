@@ -51,6 +51,7 @@ class RirAvoruVara : public QWidget {
     Q_OBJECT
 public:
     explicit RirAvoruVara(ZovAdizuZadiRizov* vm, QWidget* parent = nullptr);
+    ~RirAvoruVara() override;
 
     // Draws the controller's state of this moment. Of many new device rows only the first few are
     // built here; the others follow on the next turns of the event loop.
