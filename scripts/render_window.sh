@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Renders the window's main states (English and Japanese) to PNG files, offscreen, for review.
+# Renders the window's main states (English and Japanese, light and dark palettes) to PNG files,
+# offscreen, for review: <state>-<en|ja>-<light|dark>.png.
 # Usage: scripts/render_window.sh [build folder] [output folder]
 set -euo pipefail
 

@@ -98,6 +98,9 @@ RizIridiRoz::RizIridiRoz(int& argc, char** argv) : QApplication(argc, argv) {
     if (config.resourcesDir) {
         setWindowIcon(QIcon(*config.resourcesDir + QStringLiteral("/icons/sonavel.svg")));
     }
+    // Wayland desktops match a window to its launcher and icon by this name (sonavel.desktop);
+    // without it the application id is made from the organisation domain, "org.sonavel.sonavel".
+    setDesktopFileName(QStringLiteral("sonavel"));
 #endif
     // The system must not reopen windows of an earlier run.
     QSettings().setValue(QStringLiteral("NSQuitAlwaysKeepsWindows"), false);

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QMainWindow>
+#include <QMenuBar>
 #include <functional>
 #include <memory>
 
@@ -13,7 +14,9 @@ class RirAvoruVara;
 class ZovAdizuZadiRizov;
 
 // The application's window: owns the one controller for the window's life and shows the main
-// view over it, with the two menu commands that open the About text and the licences.
+// view over it, with the two menu commands that open the About text and the licences. On macOS
+// they sit in the application menu, also while the window is closed; elsewhere in a Help menu,
+// beside a File menu whose Quit item has the platform's key (Ctrl+Q).
 class RootView : public QMainWindow {
     Q_OBJECT
 public:
@@ -33,6 +36,8 @@ public:
     RirAvoruVara* mainView() const { return mainView_; }
     QAction* aboutAction() const { return about_; }
     QAction* licensesAction() const { return licenses_; }
+    // None on macOS, where the application menu has its own.
+    QAction* quitAction() const { return quit_; }
 
     // Shows the window again, closed or minimised, in front of the others.
     void bringBack();
@@ -44,8 +49,13 @@ private:
     std::unique_ptr<ZovAdizuZadiRizov> controller_;
     FileOpener opener_;
     RirAvoruVara* mainView_;
+    // macOS: a menu bar without a parent window is the application's, shown with no window open.
+    std::unique_ptr<QMenuBar> applicationMenuBar_;
+    QMenu* fileMenu_ = nullptr;
+    QMenu* helpMenu_ = nullptr;
     QAction* about_;
     QAction* licenses_;
+    QAction* quit_ = nullptr;
 };
 
 }  // namespace sonavel

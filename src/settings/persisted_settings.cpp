@@ -1,4 +1,5 @@
 #include "app/controller.h"
+#include "relay/scrcpy_args.h"
 #include "settings/endpoint_maps.h"
 
 namespace sonavel {
@@ -57,6 +58,11 @@ void ZovAdizuZadiRizov::loadPerEndpointSettings() {
     const QVariant buffers = settings->value(userDefaultsAudioBufferByEndpointKey);
     if (buffers.isValid()) {
         if (auto map = decodeIntMap(buffers.toByteArray())) {
+            // An older or hand-edited file may hold any number (5000 would start scrcpy five
+            // seconds behind): what is used is what the buffer control could have stored.
+            for (int& ms : *map) {
+                ms = normalizedAudioBuffer(ms);
+            }
             audioBufferMsByEndpoint.set(*map);
         }
     }

@@ -1,7 +1,7 @@
 #include <QDir>
-#include <QFileInfo>
 
 #include "app/controller_ref.h"
+#include "tools/tool_files.h"
 
 namespace sonavel {
 
@@ -26,10 +26,7 @@ std::optional<QString> locate(const ControllerRef& ref, const ToolLines& tool) {
     const QString path = QDir(*dir).filePath(QString::fromLatin1(tool.fileName));
     // Looked up afresh every time: a tool added or removed while the application runs is
     // noticed at the next command.
-    const QFileInfo info(path);
-    const bool ok =
-        tool.check == Check::Executable ? info.isFile() && info.isExecutable() : info.exists();
-    if (ok) {
+    if (toolFileUsable(path, tool.check == Check::Executable)) {
         ref.appendLog(QString::fromLatin1(tool.found));
         return path;
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHBoxLayout>
+#include <QPushButton>
 #include <QWidget>
 
 namespace sonavel {
@@ -8,7 +9,7 @@ namespace sonavel {
 // A padded card: its content 18 px from the left and right edges and 14 px from the top and bottom,
 // as wide as the space it is given, over a translucent rounded fill with a hairline border drawn
 // inside the outline and a soft shadow below. The fill stands in for the platform's frosted
-// material, which Qt does not offer.
+// material, which Qt does not offer; its colours follow the palette (see Theme).
 class GlassCard : public QWidget {
     Q_OBJECT
 public:
@@ -25,6 +26,8 @@ public:
     QWidget* content() const { return content_; }
     // Replaces the content; the card takes ownership.
     void setContent(QWidget* content);
+    // The translucent fill text inside the card is drawn over.
+    QColor fillColor() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -50,6 +53,19 @@ class AudioRelayGlassPanel : public GlassCard {
     Q_OBJECT
 public:
     explicit AudioRelayGlassPanel(QWidget* content = nullptr, QWidget* parent = nullptr);
+};
+
+// A small button in the cards' glass look: a translucent pill whose colours follow the palette,
+// with a ring while it has the keyboard focus.
+class GlassButton : public QPushButton {
+    Q_OBJECT
+public:
+    explicit GlassButton(QWidget* parent = nullptr);
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };
 
 }  // namespace sonavel

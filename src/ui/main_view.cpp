@@ -1,5 +1,6 @@
 #include "ui/main_view.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLinearGradient>
 #include <QPainter>
@@ -13,6 +14,7 @@
 #include "ui/row_actions.h"
 #include "ui/spring.h"
 #include "ui/style.h"
+#include "ui/switch_button.h"
 #include "ui/symbols.h"
 
 namespace sonavel {
@@ -29,12 +31,9 @@ double statusSpringCurve(qreal progress) {
     return springPosition(progress * settle, kStatusSpringResponse, kStatusSpringDamping);
 }
 
-QLabel* makeLabel(TextStyle style, QFont::Weight weight, const QColor& color) {
+QLabel* makeLabel(TextStyle style, QFont::Weight weight) {
     auto* label = new QLabel;
     label->setFont(styledFont(style, weight));
-    QPalette p = label->palette();
-    p.setColor(QPalette::WindowText, color);
-    label->setPalette(p);
     return label;
 }
 
@@ -85,6 +84,7 @@ void SpringLabel::setText(const QString& text, bool animated) {
     } else {
         text_ = text;
     }
+    setAccessibleName(text);
     updateGeometry();
     update();
 }
@@ -102,7 +102,7 @@ QSize SpringLabel::minimumSizeHint() const {
 void SpringLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::TextAntialiasing);
-    painter.setPen(palette().color(QPalette::WindowText));
+    painter.setPen(palette().color(foregroundRole()));
     const double p = std::clamp(progress_, 0.0, 1.2);
     if (!previous_.isEmpty() && p < 1) {
         painter.setOpacity(std::clamp(1 - p, 0.0, 1.0));
@@ -114,36 +114,40 @@ void SpringLabel::paintEvent(QPaintEvent*) {
                      Qt::AlignLeft | Qt::AlignVCenter, text_);
 }
 
-RirAvoruVara::RirAvoruVara(ZovAdizuZadiRizov* vm, QWidget* parent) : QWidget(parent), vm_(vm) {
+RirAvoruVara::RirAvoruVara(ZovAdizuZadiRizov* vm, QWidget* parent)
+    : QWidget(parent), vm_(vm), theme_(themeFor(palette())) {
     auto* scroll = new QScrollArea(this);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    // The scroll area and its content stay transparent over the window's background.
-    scroll->setStyleSheet(QStringLiteral("QScrollArea { background: transparent; }"));
+    // Tab goes from control to control (the area scrolls to each); the area itself is no stop.
+    scroll->setFocusPolicy(Qt::NoFocus);
+    // The scroll area and its content stay transparent over the window's background. Not by a
+    // style sheet: under one, the widgets inside stop taking palette changes from the window, and
+    // the cards stayed light in a dark scheme.
+    scroll->setAutoFillBackground(false);
     scroll->viewport()->setAutoFillBackground(false);
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->addWidget(scroll);
 
     auto* column = new QWidget;
-    column->setAutoFillBackground(false);
     auto* stack = new QVBoxLayout(column);
     stack->setContentsMargins(24, 18, 24, 18);
     stack->setSpacing(16);
     scroll->setWidget(column);
+    // setWidget() turns the content's background filling on: off again, or the palette's window
+    // colour hides the background painted below.
+    column->setAutoFillBackground(false);
 
     // The status bar, at the top.
     auto* statusBar = new GlassToolbar;
     auto* statusStack = new QVBoxLayout;
     statusStack->setSpacing(4);
-    statusTitle_ = makeLabel(TextStyle::Subheadline, QFont::Medium, palette::secondaryText());
+    statusTitle_ = makeLabel(TextStyle::Subheadline, QFont::Medium);
     status_ = new SpringLabel;
     status_->setFont(styledFont(TextStyle::Headline, QFont::Medium));
-    QPalette statusPalette = status_->palette();
-    statusPalette.setColor(QPalette::WindowText, palette::primaryText());
-    status_->setPalette(statusPalette);
     statusStack->addWidget(statusTitle_);
     statusStack->addWidget(status_);
     statusBar->row()->addLayout(statusStack);
@@ -156,10 +160,10 @@ RirAvoruVara::RirAvoruVara(ZovAdizuZadiRizov* vm, QWidget* parent) : QWidget(par
     guideStack->setContentsMargins(0, 0, 0, 0);
     guideStack->setSpacing(8);
     guideIcon_ = new SymbolLabel(16);
-    guideTitle_ = makeLabel(TextStyle::Subheadline, QFont::DemiBold, palette::primaryText());
+    guideTitle_ = makeLabel(TextStyle::Subheadline, QFont::DemiBold);
     QHBoxLayout* header = symbolRow(guideIcon_, guideTitle_, 0);
     header->addStretch();
-    guideText_ = makeLabel(TextStyle::Footnote, QFont::Normal, palette::secondaryText());
+    guideText_ = makeLabel(TextStyle::Footnote, QFont::Normal);
     guideText_->setWordWrap(true);
     guideStack->addLayout(header);
     guideStack->addWidget(guideText_);
@@ -175,27 +179,20 @@ RirAvoruVara::RirAvoruVara(ZovAdizuZadiRizov* vm, QWidget* parent) : QWidget(par
     auto* footerStack = new QVBoxLayout(footer);
     footerStack->setContentsMargins(0, 0, 0, 0);
     footerStack->setSpacing(12);
-    auto* hintIcon = new SymbolLabel(16);
-    hintIcon->setSymbol(QStringLiteral("slider.horizontal.3"), palette::secondaryText());
-    hint_ = makeLabel(TextStyle::Footnote, QFont::Normal, palette::secondaryText());
+    hintIcon_ = new SymbolLabel(16);
+    hint_ = makeLabel(TextStyle::Footnote, QFont::Normal);
     hint_->setWordWrap(true);
-    footerStack->addLayout(symbolRow(hintIcon, hint_, 1));
+    footerStack->addLayout(symbolRow(hintIcon_, hint_, 1));
 
     alertRow_ = new QWidget;
     auto* alertLayout = new QHBoxLayout(alertRow_);
     alertLayout->setContentsMargins(0, 0, 0, 0);
     alertLayout->setSpacing(8);
-    auto* bell = new SymbolLabel(16);
-    bell->setSymbol(QStringLiteral("bell.fill"), QColor(255, 59, 48));
-    alertText_ = makeLabel(TextStyle::Footnote, QFont::Normal, palette::primaryText());
-    stopAlert_ = new QPushButton;
+    bell_ = new SymbolLabel(16);
+    alertText_ = makeLabel(TextStyle::Footnote, QFont::Normal);
+    stopAlert_ = new GlassButton;
     stopAlert_->setFont(styledFont(TextStyle::Footnote, QFont::Medium));
-    stopAlert_->setCursor(Qt::PointingHandCursor);
-    stopAlert_->setStyleSheet(QStringLiteral(
-        "QPushButton { background: rgba(255,255,255,150); border: 1px solid rgba(0,0,0,30);"
-        " border-radius: 11px; padding: 3px 12px; color: #1d1d1f; }"
-        "QPushButton:pressed { background: rgba(220,220,225,200); }"));
-    alertLayout->addWidget(bell, 0, Qt::AlignVCenter);
+    alertLayout->addWidget(bell_, 0, Qt::AlignVCenter);
     alertLayout->addWidget(alertText_, 0, Qt::AlignVCenter);
     alertLayout->addStretch();
     alertLayout->addWidget(stopAlert_, 0, Qt::AlignVCenter);
@@ -211,7 +208,51 @@ RirAvoruVara::RirAvoruVara(ZovAdizuZadiRizov* vm, QWidget* parent) : QWidget(par
     if (vm_) {
         connect(vm_, &ZovAdizuZadiRizov::willChange, this, &RirAvoruVara::scheduleRedraw);
     }
+    applyTheme();
     redraw();
+}
+
+RirAvoruVara::~RirAvoruVara() {
+    // A buffer edit still waiting for its pause is applied while the rows go, and that changes
+    // the controller: the view, half destroyed by then, must no longer hear of it.
+    if (vm_) {
+        disconnect(vm_, nullptr, this, nullptr);
+    }
+}
+
+QPushButton* RirAvoruVara::stopAlertButton() const {
+    return stopAlert_;
+}
+
+void RirAvoruVara::changeEvent(QEvent* event) {
+    // The system's appearance changed (macOS Dark Mode, a desktop colour scheme), or the palette
+    // was set on the window.
+    if (event->type() == QEvent::PaletteChange) {
+        theme_ = themeFor(palette());
+        applyTheme();
+        update();
+    }
+    QWidget::changeEvent(event);
+}
+
+void RirAvoruVara::applyTheme() {
+    const Theme& t = theme_;
+    setTextColor(statusTitle_, t.secondaryText);
+    setTextColor(status_, t.primaryText);
+    setTextColor(guideTitle_, t.primaryText);
+    setTextColor(guideText_, t.secondaryText);
+    guideIcon_->setSymbol(guideIcon_->symbolName(), t.accent);
+    hintIcon_->setSymbol(QStringLiteral("slider.horizontal.3"), t.secondaryText);
+    setTextColor(hint_, t.secondaryText);
+    bell_->setSymbol(QStringLiteral("bell.fill"), t.alert);
+    setTextColor(alertText_, t.primaryText);
+    QPalette button = stopAlert_->palette();
+    button.setColor(QPalette::Button, t.buttonFill);
+    button.setColor(QPalette::ButtonText, t.buttonText);
+    stopAlert_->setPalette(button);
+    for (DeviceBlock* row : rows_) {
+        row->applyTheme(t);
+    }
 }
 
 void RirAvoruVara::scheduleRedraw() {
@@ -238,9 +279,9 @@ void RirAvoruVara::redraw() {
     lastIsRunning_ = s.isRunning;
     status_->setText(tr(sonavel::statusLabel(s)), runningChanged);
 
-    guideIcon_->setSymbol(sonavel::guideIconName(s), palette::symbol());
+    guideIcon_->setSymbol(sonavel::guideIconName(s), theme_.accent);
     guideTitle_->setText(tr(TextKey::guidePanelTitle));
-    guideText_->setText(tr(connectionGuideKey(s)));
+    guideText_->setText(connectionGuideText(s, tr));
 
     redrawRows(s, tr);
 
@@ -258,7 +299,7 @@ void RirAvoruVara::redrawRows(const WindowState& s, const TextLookup& tr) {
     // A new row costs a few milliseconds to build, lay out and paint: many phones listed at once
     // are added a few per turn of the event loop, so the window keeps drawing meanwhile.
     for (int built = 0; rows_.size() < wanted && built < kRowsBuiltPerTurn; ++built) {
-        rows_.append(new DeviceBlock(vm_));
+        rows_.append(new DeviceBlock(vm_, theme_));
         deviceArea_->addWidget(rows_.last());
     }
     if (rows_.size() < wanted) {
@@ -274,6 +315,7 @@ void RirAvoruVara::redrawRows(const WindowState& s, const TextLookup& tr) {
                 tapSummaryRow(*vm);
             }
         });
+        orderFocusChain();
         return;
     }
     for (int i = 0; i < rows_.size(); ++i) {
@@ -285,6 +327,28 @@ void RirAvoruVara::redrawRows(const WindowState& s, const TextLookup& tr) {
             }
         });
     }
+    orderFocusChain();
+}
+
+void RirAvoruVara::orderFocusChain() {
+    // Tab goes down the window as it reads: each row, then its switches and slider, and the alert's
+    // button last. Rows and controls built later than the button would otherwise come after it.
+    QWidget* previous = nullptr;
+    const auto next = [&previous](QWidget* w) {
+        if (previous) {
+            QWidget::setTabOrder(previous, w);
+        }
+        previous = w;
+    };
+    for (DeviceBlock* row : rows_) {
+        next(row);
+        if (DeviceRelayControl* control = row->relayControl()) {
+            next(control->relaySwitch());
+            next(control->videoSwitch());
+            next(control->bufferSlider());
+        }
+    }
+    next(stopAlert_);
 }
 
 QString RirAvoruVara::statusLabelText() const {
@@ -303,8 +367,8 @@ void RirAvoruVara::paintEvent(QPaintEvent*) {
     // Stands in for the platform's thin translucent material behind the cards.
     QPainter painter(this);
     QLinearGradient gradient(0, 0, 0, height());
-    gradient.setColorAt(0, QColor(238, 241, 246));
-    gradient.setColorAt(1, QColor(226, 231, 238));
+    gradient.setColorAt(0, theme_.backgroundTop);
+    gradient.setColorAt(1, theme_.backgroundBottom);
     painter.fillRect(rect(), gradient);
 }
 

@@ -8,19 +8,21 @@
 #include <QWidget>
 
 #include "ui/presentation.h"
+#include "ui/style.h"
 
 class QVBoxLayout;
 
 namespace sonavel {
 
 class DeviceBlock;
+class GlassButton;
 class GlassCard;
 class GlassToolbar;
 class SymbolLabel;
 class ZovAdizuZadiRizov;
 
 // A one-line text whose changes can slide in with the status bar's spring: the old text fades out
-// while the new one fades in from a few pixels below.
+// while the new one fades in from a few pixels below. Screen readers read the text as its name.
 class SpringLabel : public QWidget {
     Q_OBJECT
 public:
@@ -44,10 +46,12 @@ private:
 // The main view: status bar, guide card, device rows and footer, drawn from the controller's
 // state. It keeps no state of its own: after any published change it redraws once, on the next
 // turn of the event loop, looking every text up again (so a change of language shows then).
+// Its colours follow its palette (see Theme) and change with it, light or dark.
 class RirAvoruVara : public QWidget {
     Q_OBJECT
 public:
     explicit RirAvoruVara(ZovAdizuZadiRizov* vm, QWidget* parent = nullptr);
+    ~RirAvoruVara() override;
 
     // Draws the controller's state of this moment. Of many new device rows only the first few are
     // built here; the others follow on the next turns of the event loop.
@@ -60,21 +64,29 @@ public:
     QString guideText() const;
     QVector<DeviceBlock*> rows() const { return rows_; }
     QWidget* alertRow() const { return alertRow_; }
-    QPushButton* stopAlertButton() const { return stopAlert_; }
+    QPushButton* stopAlertButton() const;
     QString hintText() const { return hint_->text(); }
     SpringLabel* statusLabel() const { return status_; }
+    // The window's background behind the cards and rows, at the top and at the bottom.
+    QList<QColor> backgroundColors() const {
+        return {theme_.backgroundTop, theme_.backgroundBottom};
+    }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     void scheduleRedraw();
     void redrawRows(const WindowState& s, const TextLookup& tr);
+    void applyTheme();
+    void orderFocusChain();
 
     QPointer<ZovAdizuZadiRizov> vm_;
     bool redrawQueued_ = false;
     int redraws_ = 0;
     std::optional<bool> lastIsRunning_;
+    Theme theme_;
 
     QLabel* statusTitle_;
     SpringLabel* status_;
@@ -83,10 +95,12 @@ private:
     QLabel* guideText_;
     QVBoxLayout* deviceArea_;
     QVector<DeviceBlock*> rows_;
+    SymbolLabel* hintIcon_;
     QLabel* hint_;
     QWidget* alertRow_;
+    SymbolLabel* bell_;
     QLabel* alertText_;
-    QPushButton* stopAlert_;
+    GlassButton* stopAlert_;
 };
 
 }  // namespace sonavel

@@ -50,6 +50,9 @@ TextKey statusLabel(const WindowState& s) {
 }
 
 QString guideIconName(const WindowState& s) {
+    if (!s.missingTools.isEmpty()) {
+        return QStringLiteral("exclamationmark.triangle.fill");
+    }
     if (relayActive(s)) {
         return QStringLiteral("waveform");
     }
@@ -63,6 +66,9 @@ QString guideIconName(const WindowState& s) {
 }
 
 TextKey connectionGuideKey(const WindowState& s) {
+    if (!s.missingTools.isEmpty()) {
+        return TextKey::guideToolsMissing;
+    }
     if (relayActive(s)) {
         return TextKey::guideRelayActive;
     }
@@ -73,6 +79,14 @@ TextKey connectionGuideKey(const WindowState& s) {
         return TextKey::guideAndroidDetected;
     }
     return TextKey::guideSetup;
+}
+
+QString connectionGuideText(const WindowState& s, const TextLookup& tr) {
+    const TextKey key = connectionGuideKey(s);
+    if (key == TextKey::guideToolsMissing) {
+        return tr(key).arg(s.missingTools.join(tr(TextKey::listSeparator)));
+    }
+    return tr(key);
 }
 
 bool endpointRelaying(const WindowState& s, const QString& endpoint) {
@@ -176,6 +190,23 @@ TextKey silenceCauseText(SilenceCause cause) {
             return TextKey::silentToolMissing;
     }
     return TextKey::silentToolMissing;
+}
+
+QString rowStateDescription(const DeviceBlockFields& fields, const TextLookup& tr) {
+    QStringList parts;
+    if (fields.batteryLevel) {
+        parts << tr(TextKey::batteryLevelSpoken).arg(*fields.batteryLevel);
+        if (fields.charging) {
+            parts << tr(TextKey::batteryChargingSpoken);
+        }
+    }
+    const StatusLines lines = statusLines(fields, tr);
+    for (const std::optional<TextKey>& line : {lines.audio, lines.wireless, lines.silenceCause}) {
+        if (line) {
+            parts << tr(*line);
+        }
+    }
+    return parts.join(tr(TextKey::listSeparator));
 }
 
 QString audioBufferLabel(int milliseconds) {

@@ -36,6 +36,8 @@ struct WindowState {
     QMap<QString, bool> batteryCharging;
     bool isAlertPlaying = false;
     QMap<QString, SilenceCause> silenceCauses;
+    // Tool files the resources folder lacks (adb, scrcpy, scrcpy-server).
+    QStringList missingTools;
 };
 
 // Main thread only: reads the controller's state of this moment.
@@ -47,9 +49,12 @@ using TextLookup = std::function<QString(TextKey)>;
 bool relayActive(const WindowState& s);
 bool hasWirelessDeviceWithIP(const WindowState& s);
 TextKey statusLabel(const WindowState& s);
-// The symbol beside the guide; tests the same conditions in the same order as the guide text.
+// The symbol beside the guide; tests the same conditions in the same order as the guide text. A
+// missing tool comes first: without it nothing else the guide could say will happen.
 QString guideIconName(const WindowState& s);
 TextKey connectionGuideKey(const WindowState& s);
+// The guide's text, with the names of the missing tools filled in.
+QString connectionGuideText(const WindowState& s, const TextLookup& tr);
 // The endpoint is switched on and its scrcpy process still runs.
 bool endpointRelaying(const WindowState& s, const QString& endpoint);
 
@@ -90,6 +95,9 @@ struct StatusLines {
 };
 StatusLines statusLines(const DeviceBlockFields& fields, const TextLookup& tr);
 TextKey silenceCauseText(SilenceCause cause);
+
+// What a screen reader says of a row besides its name: battery, charging and the status lines.
+QString rowStateDescription(const DeviceBlockFields& fields, const TextLookup& tr);
 
 // The buffer label of a relay control: "150ms".
 QString audioBufferLabel(int milliseconds);

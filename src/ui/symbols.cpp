@@ -77,7 +77,19 @@ void SymbolLabel::setSymbol(const QString& name, const QColor& color) {
     }
     name_ = name;
     color_ = color;
-    setPixmap(symbolPixmap(name, size_, color, devicePixelRatioF()));
+    update();
+}
+
+void SymbolLabel::paintEvent(QPaintEvent*) {
+    if (name_.isEmpty()) {
+        return;
+    }
+    // The cache keeps one pixmap per ratio, so a window spanning two screens costs two renders.
+    const QPixmap pixmap = symbolPixmap(name_, size_, color_, devicePixelRatioF());
+    if (!pixmap.isNull()) {
+        QPainter painter(this);
+        painter.drawPixmap((width() - size_) / 2, (height() - size_) / 2, pixmap);
+    }
 }
 
 }  // namespace sonavel

@@ -17,13 +17,18 @@ QString symbolFolder();
 // missing or unreadable, so a broken install shows a gap instead of failing.
 QPixmap symbolPixmap(const QString& name, int size, const QColor& color, qreal devicePixelRatio);
 
-// A label that shows one symbol and remembers its name (what tests and the redraw compare).
+// A label that shows one symbol and remembers its name (what tests and the redraw compare). The
+// symbol is drawn for the pixel ratio of the screen the window is on when it paints, so it stays
+// sharp when the window moves to a screen with another ratio.
 class SymbolLabel : public QLabel {
     Q_OBJECT
 public:
     explicit SymbolLabel(int size, QWidget* parent = nullptr);
     void setSymbol(const QString& name, const QColor& color);
     QString symbolName() const { return name_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     int size_;

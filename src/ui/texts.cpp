@@ -1,6 +1,7 @@
 #include "ui/texts.h"
 
 #include <QLocale>
+#include <optional>
 
 #if defined(Q_OS_MACOS)
 #include <CoreFoundation/CoreFoundation.h>
@@ -51,6 +52,55 @@ constexpr const char* kGuideSetupJapanese =
     "\n"
     "同じWi-Fiネットワーク上の端末のみ通信します。外部送信は行われません。\n"
     "Apple Developerの公証を取得済です。\n";
+
+// Elsewhere the guide names the computer and has no notarisation line: the build is not one.
+constexpr const char* kGuideSetupEnglishOther =
+    "\n"
+    "Connect Android to your computer via USB.\n"
+    "\n"
+    "1. Enable Developer Options on Android\n"
+    "\n"
+    "Settings \u2192 About phone \u2192 Tap Build Number 8 times\n"
+    "\n"
+    "2. Turn ON USB Debugging\n"
+    "\n"
+    "Settings \u2192 Developer Options \u2192 USB Debugging\n"
+    "\n"
+    "After setup, connect Android to your computer via USB and allow the connection prompt.\n"
+    "\n"
+    "Continue wirelessly when your computer and Android are on the same Wi-Fi network.\n";
+
+constexpr const char* kGuideSetupJapaneseOther =
+    "\n"
+    "AndroidをUSBでコンピュータに接続してください。\n"
+    "\n"
+    "1. Androidの「開発者オプション」を有効化\n"
+    "\n"
+    "設定 \u2192 デバイス情報 \u2192 ビルド番号を8回タップ\n"
+    "\n"
+    "2. 「USBデバッグ」をON\n"
+    "\n"
+    "設定 \u2192 開発者オプション \u2192 USBデバッグ\n"
+    "\n"
+    "設定後、AndroidをコンピュータへUSB接続し、表示される接続許可を承認してください。\n"
+    "\n"
+    "同じWi-Fiネットワーク上の端末のみ通信します。外部送信は行われません。\n";
+
+// The texts whose wording depends on the platform; none when it does not.
+std::optional<Entry> platformEntryFor(TextKey key, Platform platform) {
+    if (platform == Platform::Mac) {
+        return std::nullopt;
+    }
+    switch (key) {
+        case TextKey::guideRelayActive:
+            return Entry{"Audio relay is active. Android audio is being relayed to your computer.",
+                         "音声リレー中です。Androidの音声がコンピュータに転送されています。"};
+        case TextKey::guideSetup:
+            return Entry{kGuideSetupEnglishOther, kGuideSetupJapaneseOther};
+        default:
+            return std::nullopt;
+    }
+}
 
 Entry entryFor(TextKey key) {
     switch (key) {
@@ -140,7 +190,7 @@ Entry entryFor(TextKey key) {
             return {"Stop Alert", "警告を停止"};
         case TextKey::silentAndroidTooOld:
             return {"Android 10 or older: sound cannot be relayed",
-                    "Android 10 以前のため、音声を中継できません"};
+                    "Android 10以前のため、音声をリレーできません"};
         case TextKey::silentPhoneLocked:
             return {"Unlock the phone to start its sound",
                     "端末のロックを解除すると音声が始まります"};
@@ -149,7 +199,33 @@ Entry entryFor(TextKey key) {
                     "このコンピュータに音声の出力先がありません"};
         case TextKey::silentToolMissing:
             return {"A tool is missing from Sonavel's resources",
-                    "Sonavel のリソースにツールがありません"};
+                    "Sonavelのリソースにツールがありません"};
+        case TextKey::guideToolsMissing:
+            return {
+                "Sonavel cannot relay sound: its resources folder lacks %1.\n\n"
+                "To add the tools, run scripts/fetch-tools.sh in Sonavel's source folder, "
+                "then build Sonavel again (see its README).",
+                "Sonavelのリソースフォルダに%1がないため、音声をリレーできません。\n\n"
+                "Sonavelのソースフォルダでscripts/fetch-tools.shを実行してツールを取得し、"
+                "もう一度ビルドしてください（READMEを参照）。"};
+        case TextKey::fileMenuTitle:
+            return {"File", "ファイル"};
+        case TextKey::helpMenuTitle:
+            return {"Help", "ヘルプ"};
+        case TextKey::quitMenuTitle:
+            return {"Quit", "終了"};
+        case TextKey::relaySwitchName:
+            return {"Relay %1's sound", "%1の音声をリレー"};
+        case TextKey::videoSwitchName:
+            return {"Show %1's video", "%1の映像を表示"};
+        case TextKey::bufferSliderName:
+            return {"%1's audio buffer, %2 ms", "%1のオーディオバッファ、%2ミリ秒"};
+        case TextKey::batteryLevelSpoken:
+            return {"Battery %1%", "バッテリー%1%"};
+        case TextKey::batteryChargingSpoken:
+            return {"charging", "充電中"};
+        case TextKey::listSeparator:
+            return {", ", "、"};
     }
     return {"", ""};
 }
@@ -165,8 +241,8 @@ Language languageFor(const QStringList& preferredLanguages) {
                : Language::English;
 }
 
-QString text(TextKey key, Language language) {
-    const Entry entry = entryFor(key);
+QString text(TextKey key, Language language, Platform platform) {
+    const Entry entry = platformEntryFor(key, platform).value_or(entryFor(key));
     return QString::fromUtf8(language == Language::Japanese ? entry.japanese : entry.english);
 }
 

@@ -49,15 +49,39 @@ enum class TextKey {
     silentPhoneLocked,
     silentNoAudioOutput,
     silentToolMissing,
+    // Needs the missing tools' names for %1.
+    guideToolsMissing,
+    fileMenuTitle,
+    helpMenuTitle,
+    quitMenuTitle,
+    // For screen readers; %1 is the phone's name.
+    relaySwitchName,
+    videoSwitchName,
+    // %1 the phone's name, %2 the buffer in milliseconds.
+    bufferSliderName,
+    // %1 the battery level in percent.
+    batteryLevelSpoken,
+    batteryChargingSpoken,
+    // Between the items of a list: names of tools, the parts of a row's state.
+    listSeparator,
 };
 
 enum class Language { English, Japanese };
+
+// Texts that name the computer say "Mac" on macOS and "computer" elsewhere, and the setup guide's
+// notarisation line is a macOS matter.
+enum class Platform { Mac, Other };
+#if defined(Q_OS_MACOS)
+inline constexpr Platform kThisPlatform = Platform::Mac;
+#else
+inline constexpr Platform kThisPlatform = Platform::Other;
+#endif
 
 // The display language for the user's ordered list of preferred languages: Japanese exactly when
 // the first entry begins with "ja" (case-sensitive); later entries are never consulted.
 Language languageFor(const QStringList& preferredLanguages);
 
-QString text(TextKey key, Language language);
+QString text(TextKey key, Language language, Platform platform = kThisPlatform);
 
 // The text in the language derived from the list at this moment; nothing is cached, so a change
 // of the system's list shows at the next lookup.

@@ -1,4 +1,5 @@
 #include "app/controller.h"
+#include "tools/tool_files.h"
 #include "ui/presentation.h"
 
 namespace sonavel {
@@ -26,6 +27,7 @@ WindowState windowStateOf(const ZovAdizuZadiRizov& c) {
     s.batteryCharging = c.batteryCharging();
     s.isAlertPlaying = c.isAlertPlaying();
     s.silenceCauses = c.silenceCauses();
+    s.missingTools = missingToolFiles(c.ref().config().resourcesDir);
     return s;
 }
 

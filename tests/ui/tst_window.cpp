@@ -1,15 +1,22 @@
 #include <signal.h>
 
+#include <QAccessible>
+#include <QMenuBar>
 #include <QScopeGuard>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QSpontaneKeyEvent>
 #include <QTest>
 #include <thread>
 
 #include "app/app_delegate.h"
 #include "app/application.h"
+#include "app/root_view.h"
 #include "app/single_instance.h"
 #include "support/rig.h"
 #include "ui/device_block.h"
+#include "ui/glass.h"
 #include "ui/main_view.h"
 #include "ui/switch_button.h"
 
@@ -45,6 +52,70 @@ struct Shown {
     RirAvoruVara view;
 };
 
+QString accessible(QWidget* w, QAccessible::Text what = QAccessible::Name) {
+    return QAccessible::queryAccessibleInterface(w)->text(what);
+}
+
+// A dark scheme as macOS Dark Mode or a dark desktop theme gives it.
+QPalette darkPalette() {
+    QPalette p;
+    for (const auto& [role, color] : {std::pair{QPalette::Window, QColor(30, 30, 32)},
+                                      {QPalette::WindowText, QColor(236, 236, 236)},
+                                      {QPalette::Base, QColor(24, 24, 26)},
+                                      {QPalette::Text, QColor(236, 236, 236)},
+                                      {QPalette::Button, QColor(52, 52, 56)},
+                                      {QPalette::ButtonText, QColor(236, 236, 236)},
+                                      {QPalette::Highlight, QColor(10, 132, 255)}}) {
+        p.setColor(role, color);
+    }
+    return p;
+}
+
+// Every text the view draws whose contrast with what is behind it is below WCAG's 4.5:1. Behind a
+// text: the view's background at either end, or an ancestor that fills its own, with the cards
+// and buttons it sits in laid over it.
+QStringList illegibleTexts(const RirAvoruVara& view) {
+    QStringList found;
+    for (QWidget* w : view.findChildren<QWidget*>()) {
+        QString text;
+        if (auto* label = qobject_cast<QLabel*>(w)) {
+            text = label->text();
+        } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+            text = button->text();
+        } else if (auto* spring = qobject_cast<SpringLabel*>(w)) {
+            text = spring->text();
+        }
+        if (text.isEmpty() || !w->isVisibleTo(&view)) {
+            continue;
+        }
+        QList<QColor> behind = view.backgroundColors();
+        QList<QColor> layers;
+        for (QWidget* a = w; a != &view; a = a->parentWidget()) {
+            if (auto* card = qobject_cast<GlassCard*>(a)) {
+                layers.prepend(card->fillColor());
+            } else if (qobject_cast<GlassButton*>(a)) {
+                layers.prepend(a->palette().color(QPalette::Button));
+            }
+            if (a->autoFillBackground()) {
+                behind = {a->palette().color(a->backgroundRole())};
+                break;
+            }
+        }
+        for (const QColor& layer : layers) {
+            for (QColor& color : behind) {
+                color = compositeOver(layer, color);
+            }
+        }
+        for (const QColor& background : behind) {
+            const double ratio = contrastRatio(w->palette().color(w->foregroundRole()), background);
+            if (ratio < kMinimumTextContrast) {
+                found << QStringLiteral("%1 (%2:1)").arg(text.left(30)).arg(ratio, 0, 'f', 2);
+            }
+        }
+    }
+    return found;
+}
+
 }  // namespace
 
 class WindowTest : public QObject {
@@ -69,6 +140,13 @@ private slots:
         *w.rig.languages = {"en-US", "ja-JP"};
         w.c().notifyWillChange();
         QTRY_COMPARE(w.view.guideText(), en(TextKey::guideSetup));
+
+        // A tool missing from the resources: the guide names it and says what to do.
+        w.rig.resources.remove("adb");
+        w.rig.resources.remove("scrcpy-server");
+        w.c().notifyWillChange();
+        QTRY_COMPARE(w.view.guideText(), en(TextKey::guideToolsMissing).arg("adb, scrcpy-server"));
+        QCOMPARE(w.view.guideIconName(), "exclamationmark.triangle.fill");
     }
 
     void wirelessRowsGetOneRowEachAndATapSelects() {
@@ -128,13 +206,23 @@ private slots:
         };
         // A drag shows its value at once; only the release stores it (a store restarts a relay).
         slider->setSliderDown(true);
-        slider->setSliderPosition(18);
+        slider->setSliderPosition(183);
         QVERIFY(w.c().audioBufferMs() == 180 && w.control(0)->bufferLabel()->text() == "180ms");
         QCOMPARE(stored(kA), 0);
         slider->setSliderDown(false);
         QCOMPARE(stored(kA), 180);
-        QTest::keyClick(slider, Qt::Key_Home);
-        QCOMPARE(stored(kA), 100);
+
+        // In a window too small for its rows, the wheel over a slider scrolls the list.
+        w.view.resize(RootView::kMinimumWidth, 200);
+        QScrollBar* scroll = w.view.findChild<QScrollArea*>()->verticalScrollBar();
+        QTRY_VERIFY(scroll->maximum() > 0);
+        QWheelEvent notch(QPointF(60, 5), slider->mapToGlobal(QPointF(60, 5)), {}, {0, -120},
+                          Qt::NoButton, {}, Qt::NoScrollPhase, false);
+        // As from the mouse (sendEvent would make it synthetic): Qt passes it on when ignored.
+        QSpontaneKeyEvent::setSpontaneous(&notch);
+        const int before = slider->value();
+        qApp->notify(slider, &notch);
+        QVERIFY(scroll->value() > 0 && slider->value() == before);
 
         // Its switch starts the other row's relay. A press and release on that row's knob changes
         // nothing; the top of the range applies, restarting the relay once.
@@ -147,7 +235,13 @@ private slots:
         QSlider* other = w.control(1)->bufferSlider();
         other->setSliderDown(true);
         other->setSliderDown(false);
-        QTest::keyClick(other, Qt::Key_End);
+        // Steps by keys show at once and are applied once, when the hand rests.
+        for (const auto key : {Qt::Key_Right, Qt::Key_Right, Qt::Key_End}) {
+            QTest::keyClick(other, key);
+        }
+        QVERIFY(w.control(1)->bufferLabel()->text() == "300ms" && stored(kB) == 0);
+        QVERIFY(w.control(1)->bufferChangePending());
+        w.control(1)->applyPendingBuffer();
         QVERIFY(waitUntil([&] { return w.rig.scrcpyRuns().size() == 2; }));
         settle();
         QVERIFY(w.rig.adbCalls().count({"connect", kB}) == 2 && w.rig.scrcpyRuns().size() == 2);
@@ -160,6 +254,97 @@ private slots:
         QVERIFY(!w.control(1)->relaySwitch()->isChecked() && w.c().enabledEndpoints().isEmpty());
         settle();
         QCOMPARE(w.rig.scrcpyRuns().size(), 2);
+        QTest::keyClick(other, Qt::Key_Left);  // left waiting: applied as the window goes
+    }
+
+    void textsStayLegibleInLightAndDark() {
+        Shown w;
+        w.listPhones({wirelessRow(kA, "Pixel_7"), wirelessRow(kB, "SM_S918B")});
+        w.c().batteryLevels.set({{kA, 85}, {kB, 2}});
+        w.c().batteryCharging.set({{kA, true}});
+        w.c().isAlertPlaying.set(true);
+        click(w.control(1)->relaySwitch());
+        QVERIFY(waitUntil([&] { return w.rig.running(kB); }));
+        w.c().silenceCauses.set({{kB, SilenceCause::NoAudioOutput}});
+        QTRY_VERIFY(w.shows(w.row(1)->silenceCauseLine()) && w.shows(w.view.alertRow()));
+        QCOMPARE(w.row(1)->audioLine()->text(), en(TextKey::audioRelayActive));
+
+        QVERIFY2(illegibleTexts(w.view).isEmpty(), qPrintable(illegibleTexts(w.view).join("; ")));
+        w.view.setPalette(darkPalette());
+        QVERIFY(w.view.backgroundColors().first().lightnessF() < 0.2);
+        QVERIFY2(illegibleTexts(w.view).isEmpty(), qPrintable(illegibleTexts(w.view).join("; ")));
+    }
+
+    void keyboardAndScreenReaders() {
+        Shown w(1.0, {"ja-JP"});
+        const auto ja = [](TextKey key) { return text(key, Language::Japanese); };
+        const QString longName = "Galaxy_S23_Ultra_Enterprise_Edition";
+        w.c().batteryLevels.set({{kA, 85}});
+        w.c().batteryCharging.set({{kA, true}});
+        w.c().isAlertPlaying.set(true);
+        w.listPhones({wirelessRow(kA, "Pixel_7"), wirelessRow(kB, longName)});
+        w.view.resize(RootView::kMinimumWidth, RootView::kMinimumHeight);
+
+        // Each control is named for its phone, in the window's language, and so is each row.
+        QCOMPARE(accessible(w.control(0)->relaySwitch()),
+                 ja(TextKey::relaySwitchName).arg("Pixel_7"));
+        QCOMPARE(accessible(w.control(0)->videoSwitch()),
+                 ja(TextKey::videoSwitchName).arg("Pixel_7"));
+        QCOMPARE(accessible(w.control(0)->bufferSlider()),
+                 "Pixel_7のオーディオバッファ、150ミリ秒");
+        QCOMPARE(QAccessible::queryAccessibleInterface(w.control(0)->bufferSlider())
+                     ->valueInterface()
+                     ->currentValue(),
+                 150);
+        QCOMPARE(accessible(w.view.statusLabel()), ja(TextKey::readyToConnect));
+        QCOMPARE(accessible(w.row(0)), "Pixel_7");
+        QCOMPARE(accessible(w.row(0), QAccessible::Description),
+                 "バッテリー85%、充電中、接続準備完了、ワイヤレス接続OK");
+        // A name cut short in the row is whole for the pointer and the screen reader.
+        QTRY_COMPARE(w.row(1)->nameLabel()->toolTip(), longName);
+        QCOMPARE(accessible(w.row(1)), longName);
+
+        // Tab reaches every control, down the window, with a ring on each; Space selects a row.
+        QList<QWidget*> expected;
+        for (int i = 0; i < 2; ++i) {
+            expected << w.row(i) << w.control(i)->relaySwitch() << w.control(i)->videoSwitch()
+                     << w.control(i)->bufferSlider();
+        }
+        expected << w.view.stopAlertButton();
+        w.view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w.view));
+        QApplication::focusWidget()->clearFocus();
+        QList<QImage> unfocused;
+        for (QWidget* control : expected) {
+            unfocused << control->grab().toImage();
+        }
+        w.row(0)->setFocus(Qt::TabFocusReason);
+        QList<QWidget*> reached;
+        for (const QImage& before : unfocused) {
+            QWidget* focused = QApplication::focusWidget();
+            reached << focused;
+            QVERIFY2(focused->grab().toImage() != before, "no focus ring");
+            QTest::keyClick(focused, Qt::Key_Tab);
+        }
+        QCOMPARE(reached, expected);
+        QTest::keyClick(w.row(1), Qt::Key_Space);
+        QCOMPARE(w.c().endpoint(), kB);
+    }
+
+    void menusFollowThePlatform() {
+        Rig rig({.scale = 1.0, .makeController = false});
+        QStringList opened;
+        rig.resources.writeFile("RARER_IDAZARI.txt", "Sonavel", false);
+        RootView window(rig.env.config, [&](const QString& path) { opened << path; });
+        Rig::settleStartup(*window.controller());
+        // Linux: Quit under File with the platform's key, About and the licences under Help.
+        QCOMPARE(window.quitAction()->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+        const QList<QAction*> menus = window.menuBar()->actions();
+        QCOMPARE(menus.size(), 2);
+        QCOMPARE(menus[1]->text(), en(TextKey::helpMenuTitle));
+        QVERIFY(menus[1]->menu()->actions().contains(window.licensesAction()));
+        window.aboutAction()->trigger();
+        QCOMPARE(opened, QStringList{rig.resources.path("RARER_IDAZARI.txt")});
     }
 
     void observersToldFirstAndWorkFindsTheControllerGone() {

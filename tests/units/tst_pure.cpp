@@ -15,6 +15,7 @@
 #include "settings/endpoint_maps.h"
 #include "support/rig.h"
 #include "ui/presentation.h"
+#include "ui/style.h"
 
 using namespace sonavel;
 using namespace sonavel::test;
@@ -189,6 +190,7 @@ private slots:
     void capturedOutputs();
     void decisions();
     void storedSettings();
+    void windowColoursAndTexts();
 };
 
 void PureTest::capturedOutputs_data() {
@@ -251,13 +253,19 @@ void PureTest::decisions() {
                                        {"checkmark.circle", TextKey::guideConnectionReady},
                                        {"cable.connector", TextKey::guideAndroidDetected},
                                        {"info.circle", TextKey::guideSetup}};
-    for (int bits = 0; bits < 64; ++bits) {
+    for (int bits = 0; bits < 128; ++bits) {
         WindowState s;
         std::tie(s.scrcpyActive, s.hasRelayProcesses, s.isUSBDeviceConnected, s.isRunning) =
             std::tuple(bits & 1, bits & 2, bits & 4, bits & 8);
         // No wireless row, one without an address, or two or three with one.
-        s.connectedTCPIPDevices.fill(wirelessRow(bits & 32 ? "10.0.0.2:5555" : ""), bits >> 4);
-        QCOMPARE(int(pairs.value(guideIconName(s))), int(connectionGuideKey(s)));
+        s.connectedTCPIPDevices.fill(wirelessRow(bits & 32 ? "10.0.0.2:5555" : ""),
+                                     (bits >> 4) & 3);
+        if (bits & 64) {
+            s.missingTools = QStringList{"scrcpy"};
+        }
+        const TextKey key = connectionGuideKey(s);
+        QCOMPARE(int(pairs.value(guideIconName(s), TextKey::guideToolsMissing)), int(key));
+        QCOMPARE(key == TextKey::guideToolsMissing, bool(bits & 64));  // whatever else holds
     }
 }
 
@@ -268,13 +276,54 @@ void PureTest::storedSettings() {
         s->setValue("audioBufferMs", 0);
         s->setValue("endpoint", "192.168.1.20:5555");
         s->setValue("videoEnabledByEndpoint", QByteArray(R"({"a":tru)"));
-        s->setValue("audioBufferMsByEndpoint", QByteArray(R"({"a":120})"));
+        // An older or edited file: buffers out of range are used clamped.
+        s->setValue("audioBufferMsByEndpoint", QByteArray(R"({"a":120,"b":5000,"c":-5,"d":155})"));
     }});
     QVERIFY(waitUntil([&] { return r.c->endpoint() == "192.168.1.20:5555"; }));
     drainMainQueue();
     QCOMPARE(r.c->audioBufferMs(), 200);
     QVERIFY(r.c->videoEnabledByEndpoint().isEmpty());
-    QCOMPARE(r.c->audioBufferMsByEndpoint(), (QMap<QString, int>{{"a", 120}}));
+    QCOMPARE(r.c->audioBufferMsByEndpoint(),
+             (QMap<QString, int>{{"a", 120}, {"b", 300}, {"c", 100}, {"d", 150}}));
+}
+
+void PureTest::windowColoursAndTexts() {
+    // WCAG's own reference points: black on white, grey #767676 just passing 4.5:1 on white.
+    QCOMPARE(qRound(contrastRatio(Qt::black, Qt::white) * 100), 2100);
+    QCOMPARE(qRound(contrastRatio(QColor(0x76, 0x76, 0x76), Qt::white) * 100), 454);
+    QCOMPARE(contrastRatio(QColor(0, 0, 0, 0), Qt::white), 1.0);  // a transparent text is invisible
+
+    // However poor a palette's own text colour, the window's text colours stay legible on every
+    // surface they are drawn on.
+    QPalette murky;
+    murky.setColor(QPalette::Window, QColor(90, 90, 90));
+    murky.setColor(QPalette::WindowText, QColor(120, 120, 120));
+    const Theme t = themeFor(murky);
+    for (const QColor& text : {t.primaryText, t.secondaryText, t.relayGreen, t.warning}) {
+        for (const QColor& surface :
+             {t.backgroundTop, t.backgroundBottom, compositeOver(t.cardFill, t.backgroundTop),
+              compositeOver(t.cardFill, t.backgroundBottom)}) {
+            QVERIFY(contrastRatio(text, surface) >= kMinimumTextContrast);
+        }
+    }
+
+    // Elsewhere than on macOS the texts name the computer, and the macOS wording stays as it was.
+    // The Japanese texts say リレー, and put no space between Japanese and Latin letters.
+    const QRegularExpression spaced(R"([\x{3040}-\x{30ff}\x{4e00}-\x{9fff}] [A-Za-z0-9]|)"
+                                    R"([A-Za-z0-9] [\x{3040}-\x{30ff}\x{4e00}-\x{9fff}])");
+    for (int key = 0; key <= int(TextKey::listSeparator); ++key) {
+        for (const Language language : {Language::English, Language::Japanese}) {
+            const QString other = text(TextKey(key), language, Platform::Other);
+            QVERIFY2(!other.contains("Mac") && !other.contains("Apple"), qPrintable(other));
+        }
+        const QString japanese = text(TextKey(key), Language::Japanese, Platform::Mac);
+        QVERIFY2(!japanese.contains("中継") && !japanese.contains(spaced), qPrintable(japanese));
+    }
+    QVERIFY(text(TextKey::guideSetup, Language::English, Platform::Mac)
+                .endsWith("your Mac and Android are on the same Wi-Fi network.\n\n"
+                          "Apple Developer notarized\n"));
+    QCOMPARE(text(TextKey::guideRelayActive, Language::Japanese, Platform::Other),
+             "音声リレー中です。Androidの音声がコンピュータに転送されています。");
 }
 QTEST_GUILESS_MAIN(PureTest)
 #include "tst_pure.moc"
