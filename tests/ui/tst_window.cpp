@@ -332,7 +332,7 @@ private slots:
     }
 
     void menusFollowThePlatform() {
-        Rig rig({.scale = 1.0, .makeController = false});
+        Rig rig({.scale = kFrozenTime, .makeController = false});
         QStringList opened;
         rig.resources.writeFile("RARER_IDAZARI.txt", "Sonavel", false);
         RootView window(rig.env.config, [&](const QString& path) { opened << path; });
