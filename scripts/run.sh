@@ -8,4 +8,6 @@ scripts/install-deps.sh
 scripts/fetch-tools.sh || echo "run.sh: no scrcpy tools fetched; building with the system's" >&2
 cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF
 cmake --build build/release
-exec build/release/bin/sonavel "$@"
+program=build/release/bin/sonavel
+echo "run.sh: starting $program; to start it again without rebuilding, run $(pwd)/$program"
+exec "$program" "$@"

@@ -29,6 +29,7 @@
 #include <regex.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -106,6 +107,9 @@ static bool matches(const std::string& pattern, const std::string& text) {
 }
 
 int main(int argc, char** argv) {
+    // Ends with the test that started it, also when that test crashed or was killed: a stand-in
+    // that ignores SIGTERM would otherwise live on under init.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     setvbuf(stdout, nullptr, _IONBF, 0);  // what was written is out before a hang or crash
     const auto put = [](FILE* to, const std::string& data) {
         fwrite(data.data(), 1, data.size(), to);

@@ -24,12 +24,15 @@
 // Battery: BATTERY_FILE holds "LEVEL SOURCE" (SOURCE none, ac, usb or wireless), re-read on every
 // "dumpsys battery", so a test changes the battery while the phone runs by rewriting it.
 
+#include <sys/prctl.h>
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtEndian>
+#include <csignal>
 #include <cstdio>
 #include <map>
 
@@ -213,6 +216,8 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Ends with the test that started it, also when that test crashed or was killed.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     const uint port = args.value(1).toUInt();
