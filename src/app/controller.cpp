@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "ui/presentation.h"
+
 namespace sonavel {
 
 namespace {
@@ -96,16 +98,9 @@ bool ZovAdizuZadiRizov::hasWirelessDeviceWithIP() const {
 }
 
 QString ZovAdizuZadiRizov::connectionGuideText() const {
-    if (scrcpyActive() || !scrcpyProcesses.isEmpty()) {
-        return text(TextKey::guideRelayActive);
-    }
-    if (hasWirelessDeviceWithIP()) {
-        return text(TextKey::guideConnectionReady);
-    }
-    if (isUSBDeviceConnected()) {
-        return text(TextKey::guideAndroidDetected);
-    }
-    return text(TextKey::guideSetup);
+    // The window's own rule, so that the two never disagree.
+    return sonavel::connectionGuideText(windowStateOf(*this),
+                                        [this](TextKey key) { return text(key); });
 }
 
 QString ZovAdizuZadiRizov::text(TextKey key) const {

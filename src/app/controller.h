@@ -116,6 +116,7 @@ public:
     const QString userDefaultsAudioBufferByEndpointKey = QStringLiteral("audioBufferMsByEndpoint");
     const QString userDefaultsEndpointKey = QStringLiteral("endpoint");
     const QString userDefaultsSetupCompletedKey = QStringLiteral("setupCompleted");
+    const QString userDefaultsRelayByEndpointKey = QStringLiteral("relayEnabledByEndpoint");
 
     // ---- Computed properties ----
     bool hasWirelessDeviceWithIP() const;
@@ -213,6 +214,13 @@ public:
     // Endpoints whose relay start the watcher's path has under way; the reconnect pass leaves
     // them alone.
     QSet<QString> returnStartsUnderWay;
+    // The relay switch last chosen for each endpoint, stored between runs and kept for phones that
+    // are away: on, the phone is relayed again as soon as it is reachable; off, no automatic start
+    // relays it.
+    QMap<QString, bool> relayChoiceByEndpoint;
+    void recordRelayChoices(const QSet<QString>& endpoints, bool on);
+    // Switches on every endpoint whose stored switch is on; once at start, after the clean-up.
+    void resumeStoredRelays();
     bool allEnabledEndpointsRunning() const;
 
     // ---- Battery monitoring (battery/) ----

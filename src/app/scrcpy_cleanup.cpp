@@ -48,6 +48,8 @@ void ZovAdizuZadiRizov::cleanupScrcpyOnStartup() {
         } else {
             self.appendLog(QStringLiteral("[Startup] Cleaned existing scrcpy processes"));
         }
+        // Only now: the clean-up would end a relay started before it.
+        self.post([](ZovAdizuZadiRizov& c) { c.resumeStoredRelays(); });
     });
 }
 

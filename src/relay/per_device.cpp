@@ -187,6 +187,7 @@ void ZovAdizuZadiRizov::setRelayEnabled(const QString& endpoint, bool on) {
             set.remove(endpoint);
         }
     });
+    recordRelayChoices({endpoint}, on);
     if (on) {
         switchOn(*this, endpoint);
     } else {
@@ -238,6 +239,31 @@ void ZovAdizuZadiRizov::moveEndpoint(const QString& from, const QString& to) {
     if (enabledEndpoints().contains(from)) {
         setRelayEnabled(from, false);
         setRelayEnabled(to, true);
+    }
+    // The phone has left that address: a stranger that takes it over is not the user's choice.
+    if (relayChoiceByEndpoint.remove(from) > 0) {
+        savePerEndpointSettings();
+    }
+}
+
+void ZovAdizuZadiRizov::recordRelayChoices(const QSet<QString>& endpoints, bool on) {
+    bool changed = false;
+    for (const QString& endpoint : endpoints) {
+        changed = changed || relayChoiceByEndpoint.value(endpoint, !on) != on;
+        relayChoiceByEndpoint.insert(endpoint, on);
+    }
+    if (changed) {
+        savePerEndpointSettings();
+    }
+}
+
+void ZovAdizuZadiRizov::resumeStoredRelays() {
+    for (auto it = relayChoiceByEndpoint.cbegin(); it != relayChoiceByEndpoint.cend(); ++it) {
+        if (it.value() && !enabledEndpoints().contains(it.key())) {
+            appendLog(QStringLiteral("[PerDevice] Relay switched on in an earlier run: ") +
+                      it.key());
+            setRelayEnabled(it.key(), true);
+        }
     }
 }
 

@@ -40,6 +40,7 @@ struct StartInputs {
     bool running = false;
     QVector<DiscoveredDevice> devices;
     QVector<DiscoveredDevice> tcpipDevices;
+    QMap<QString, bool> choices;
 };
 
 void connectAndLaunch(const ControllerRef& r, const QString& target, const QString& scrcpyPath) {
@@ -62,7 +63,8 @@ void startRelayOnWorker(const ControllerRef& r) {
     r.appendLog(QStringLiteral("[Debug] startRelay (usb-priority multi) called"));
 
     const auto inputs = r.read([](ZovAdizuZadiRizov& c) {
-        return StartInputs{c.isRunning(), c.discoveredDevices(), c.connectedTCPIPDevices()};
+        return StartInputs{c.isRunning(), c.discoveredDevices(), c.connectedTCPIPDevices(),
+                           c.relayChoiceByEndpoint};
     });
     if (!inputs) {
         return;
@@ -71,7 +73,9 @@ void startRelayOnWorker(const ControllerRef& r) {
         r.appendLog(QStringLiteral("[Guard] Relay already running"));
         return;
     }
-    const QStringList candidates = relayCandidates(inputs->devices, inputs->tcpipDevices);
+    QStringList candidates = relayCandidates(inputs->devices, inputs->tcpipDevices);
+    // A phone the user switched off stays off, whatever starts the relay.
+    candidates.removeIf([&](const QString& e) { return !inputs->choices.value(e, true); });
     // A missing tool silences every phone this start would have relayed.
     const auto fail = [&r, &candidates](TextKey status, const char* line) {
         r.post([status, candidates](ZovAdizuZadiRizov& c) {
@@ -116,6 +120,11 @@ void startRelayOnWorker(const ControllerRef& r) {
         if (chosen.seededEnabled) {
             c.enabledEndpoints.set(*chosen.seededEnabled);
         }
+        // What this start relays is switched on, so that the window shows it, the switch ends it
+        // and the loop brings it back: the user sees the automatic start as the switch turning on.
+        const QSet<QString> relayed(chosen.targets.begin(), chosen.targets.end());
+        c.enabledEndpoints.mutate([&](QSet<QString>& set) { set.unite(relayed); });
+        c.recordRelayChoices(relayed, true);
         if (chosen.targets.isEmpty()) {
             c.statusText.set(c.text(TextKey::noDeviceSelected));
         } else {

@@ -66,6 +66,12 @@ void ZovAdizuZadiRizov::loadPerEndpointSettings() {
             audioBufferMsByEndpoint.set(*map);
         }
     }
+    const QVariant relays = settings->value(userDefaultsRelayByEndpointKey);
+    if (relays.isValid()) {
+        if (auto map = decodeBoolMap(relays.toByteArray())) {
+            relayChoiceByEndpoint = *map;
+        }
+    }
 }
 
 void ZovAdizuZadiRizov::saveEndpoint() {
@@ -79,6 +85,7 @@ void ZovAdizuZadiRizov::savePerEndpointSettings() {
     settings->setValue(userDefaultsVideoByEndpointKey, encodeBoolMap(videoEnabledByEndpoint()));
     settings->setValue(userDefaultsAudioBufferByEndpointKey,
                        encodeIntMap(audioBufferMsByEndpoint()));
+    settings->setValue(userDefaultsRelayByEndpointKey, encodeBoolMap(relayChoiceByEndpoint));
     syncAndReport(ref(), *settings);
 }
 

@@ -56,6 +56,9 @@ QString guideIconName(const WindowState& s) {
     if (relayActive(s)) {
         return QStringLiteral("waveform");
     }
+    if (!s.enabledEndpoints.isEmpty()) {
+        return QStringLiteral("iphone");
+    }
     if (hasWirelessDeviceWithIP(s)) {
         return QStringLiteral("checkmark.circle");
     }
@@ -71,6 +74,9 @@ TextKey connectionGuideKey(const WindowState& s) {
     }
     if (relayActive(s)) {
         return TextKey::guideRelayActive;
+    }
+    if (!s.enabledEndpoints.isEmpty()) {
+        return TextKey::guideRelayStarting;
     }
     if (hasWirelessDeviceWithIP(s)) {
         return TextKey::guideConnectionReady;

@@ -170,6 +170,9 @@ Entry entryFor(TextKey key) {
         case TextKey::guideRelayActive:
             return {"Audio relay is active. Android audio is being relayed to your Mac.",
                     "音声リレー中です。Androidの音声がMacに転送されています。"};
+        case TextKey::guideRelayStarting:
+            return {"Audio relay is starting. The sound plays as soon as the phone is reachable.",
+                    "音声リレーを開始しています。Androidに接続でき次第、音声が流れます。"};
         case TextKey::guideConnectionReady:
             return {
                 "Connection is ready. Turn on the switch in the device row to start audio relay.",

@@ -38,6 +38,7 @@ enum class TextKey {
     preparingWireless,
     wirelessReady,
     guideRelayActive,
+    guideRelayStarting,
     guideConnectionReady,
     guideAndroidDetected,
     guideSetup,

@@ -168,6 +168,47 @@ private slots:
         QVERIFY(idle(rig));
     }
 
+    // The switches are stored: one left on relays by itself at the next start, as soon as its
+    // phone is reachable; one turned off stays off, whatever starts the relay.
+    void storedSwitchesOutliveTheRun() {
+        QTemporaryDir home;  // A's phone is reachable while this holds "here"
+        const QString here = home.filePath("here");
+        const auto stored = [&](const QByteArray& map) {
+            return [map](TestEnvironment& env) {
+                env.settings()->setValue("relayEnabledByEndpoint", map);
+            };
+        };
+        const QString adb = "when connect 10.0.0.2:5555\nif " + here +
+                            "\nout connected to 10.0.0.2:5555\n"
+                            "when connect 10.0.0.3:5555\nout connected to 10.0.0.3:5555\n" +
+                            kRefused;
+        QByteArray saved;
+        {
+            Rig rig(
+                {.adb = adb, .prepare = stored(R"({"10.0.0.2:5555":true,"10.0.0.3:5555":false})")});
+            ZovAdizuZadiRizov& c = *rig.c;
+            QVERIFY(waitUntil([&] { return c.enabledEndpoints() == QSet<QString>{kA}; }));
+            QCOMPARE(c.connectionGuideText(), en(TextKey::guideRelayStarting));
+            // B is listed and would be picked; it was switched off.
+            c.connectedTCPIPDevices.set({wirelessRow(kB)});
+            c.startRelay();
+            QVERIFY(advance(20));
+            QVERIFY(rig.scrcpyRuns().isEmpty() && !c.enabledEndpoints().contains(kB));
+            // A comes home: relayed without a click, once.
+            QFile(here).open(QIODevice::WriteOnly);
+            QVERIFY(waitUntil([&] { return rig.running(kA); }));
+            QVERIFY(advance(30));
+            QCOMPARE(rig.scrcpyRuns(), QList<QStringList>{audioOnly(kA)});
+            c.setRelayEnabled(kA, false);
+            QVERIFY(waitUntil([&] { return idle(rig); }));
+            saved = rig.env.settings()->value("relayEnabledByEndpoint").toByteArray();
+        }
+        QCOMPARE(saved, QByteArray(R"({"10.0.0.2:5555":false,"10.0.0.3:5555":false})"));
+        Rig next({.adb = adb, .prepare = stored(saved)});
+        QVERIFY(advance(30));
+        QVERIFY(next.scrcpyRuns().isEmpty() && next.c->enabledEndpoints().isEmpty());
+    }
+
     void reconnectPassFollowsTheSwitches() {
         // The test runs the loop's steps itself.
         Rig rig({.adb = kRefused});

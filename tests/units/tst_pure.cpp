@@ -250,16 +250,20 @@ void PureTest::decisions() {
 
     // Whatever the state, the guide's symbol belongs to its text.
     const QMap<QString, TextKey> pairs{{"waveform", TextKey::guideRelayActive},
+                                       {"iphone", TextKey::guideRelayStarting},
                                        {"checkmark.circle", TextKey::guideConnectionReady},
                                        {"cable.connector", TextKey::guideAndroidDetected},
                                        {"info.circle", TextKey::guideSetup}};
-    for (int bits = 0; bits < 128; ++bits) {
+    for (int bits = 0; bits < 256; ++bits) {
         WindowState s;
         std::tie(s.scrcpyActive, s.hasRelayProcesses, s.isUSBDeviceConnected, s.isRunning) =
             std::tuple(bits & 1, bits & 2, bits & 4, bits & 8);
         // No wireless row, one without an address, or two or three with one.
         s.connectedTCPIPDevices.fill(wirelessRow(bits & 32 ? "10.0.0.2:5555" : ""),
                                      (bits >> 4) & 3);
+        if (bits & 128) {
+            s.enabledEndpoints = {"10.0.0.2:5555"};
+        }
         if (bits & 64) {
             s.missingTools = QStringList{"scrcpy"};
         }
