@@ -57,6 +57,7 @@ private slots:
     void initTestCase();
     void watcherFollowsThePhone();
     void returningUserRelaysThroughLossAndLowBattery();
+    void switchLeftOnRelaysAtTheNextLaunch();
 
 private:
     // Declared first, so that it goes last: it kills the server also when a case failed.
@@ -206,6 +207,23 @@ void EndToEndTest::returningUserRelaysThroughLossAndLowBattery() {
     QCOMPARE(sounds, (QStringList{"play", "stop"}));
     QCOMPARE(c.batteryCharging().value(endpoint), true);
     QVERIFY(waitUntil([&] { return !view.alertRow()->isVisibleTo(&view); }));
+    phone.stop();  // before the rig, which waits for this program's children to end
+}
+
+void EndToEndTest::switchLeftOnRelaysAtTheNextLaunch() {
+    SimPhone phone;
+    QVERIFY(phone.start());
+    const QString endpoint = phone.endpoint();
+    // An earlier run left the phone's switch on; nobody clicks anything in this one.
+    const auto rig = realAdbRig([&](TestEnvironment& env) {
+        env.settings()->setValue("relayEnabledByEndpoint", encodeBoolMap({{endpoint, true}}));
+    });
+    QVERIFY(waitUntil(
+        [&] {
+            return rig->running(endpoint) && rig->c->statusText() == en(TextKey::audioRelayActive);
+        },
+        kRealAdbLimitMs));
+    QCOMPARE(rig->scrcpyRuns().size(), 1);
     phone.stop();  // before the rig, which waits for this program's children to end
 }
 
