@@ -2,8 +2,6 @@
 
 #include <QTimer>
 #include <cmath>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 namespace sonavel {
@@ -35,24 +33,6 @@ void TimeSource::sleep(double seconds) const {
         return;
     }
     std::this_thread::sleep_for(duration(seconds));
-}
-
-bool TimeSource::waitFor(double seconds, const std::function<bool()>& ready) const {
-    if (clock_) {
-        return clock_->wait(seconds, ready);
-    }
-    // The condition is set by another thread that knows nothing of this wait, so it is looked at
-    // again every few milliseconds; the waits this serves (a process's end) need no finer grain.
-    const auto deadline = std::chrono::steady_clock::now() + duration(seconds);
-    while (!ready()) {
-        const auto left = deadline - std::chrono::steady_clock::now();
-        if (left <= std::chrono::steady_clock::duration::zero()) {
-            return false;
-        }
-        std::this_thread::sleep_for(
-            std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(2)));
-    }
-    return true;
 }
 
 void TimeSource::after(QoS qos, double seconds, Task task) const {

@@ -29,10 +29,6 @@ public:
     // Blocks the calling thread for the given flow time. Only workers may call it.
     void sleep(double seconds) const;
 
-    // Blocks the calling worker until `ready` holds or the flow time has passed; true when ready.
-    // `ready` must be cheap and thread-safe.
-    bool waitFor(double seconds, const std::function<bool()>& ready) const;
-
     // Runs the task on a worker of the pool for qos once the flow time has passed.
     void after(QoS qos, double seconds, Task task) const;
 

@@ -69,20 +69,6 @@ int VirtualClock::blockedWorkers() const {
     return blocked;
 }
 
-std::optional<double> VirtualClock::nextDeadline() const {
-    std::lock_guard lock(mutex_);
-    std::optional<double> next;
-    if (!actions_.empty()) {
-        next = actions_.begin()->first.first;
-    }
-    for (const auto& [id, waiter] : waiters_) {
-        if (!due(waiter) && (!next || waiter.deadline < *next)) {
-            next = waiter.deadline;
-        }
-    }
-    return next;
-}
-
 bool VirtualClock::step(double limit) {
     std::unique_lock lock(mutex_);
     std::optional<double> next;

@@ -5,7 +5,6 @@
 #include <functional>
 #include <map>
 #include <mutex>
-#include <optional>
 
 namespace sonavel {
 
@@ -36,9 +35,6 @@ public:
     // Workers that wait for the clock and nothing else: those whose deadline is still ahead and
     // whose condition does not hold yet.
     int blockedWorkers() const;
-
-    // The earliest deadline ahead of now(), of an action or of a waiting worker.
-    std::optional<double> nextDeadline() const;
 
     // Moves the clock to the next deadline (when it is at most `limit`) and runs the actions due
     // then, one at a time in the order they were scheduled. Returns false when none was due.

@@ -46,10 +46,11 @@ public:
 
     // The same for a limit in flow time, which on a virtual clock passes only when moved on.
     std::optional<T> waitFor(const TimeSource& time, double seconds) const {
-        if (!time.virtualClock()) {
+        const auto& clock = time.virtualClock();
+        if (!clock) {
             return waitFor(time.duration(seconds));
         }
-        time.waitFor(seconds, [this] { return peek().has_value(); });
+        clock->wait(seconds, [this] { return peek().has_value(); });
         return peek();
     }
 
