@@ -220,9 +220,12 @@ void EndToEndTest::switchLeftOnRelaysAtTheNextLaunch() {
     });
     QVERIFY(waitUntil(
         [&] {
-            return rig->running(endpoint) && rig->c->statusText() == en(TextKey::audioRelayActive);
+            return rig->running(endpoint) && !rig->scrcpyRuns().isEmpty() &&
+                   rig->c->statusText() == en(TextKey::audioRelayActive);
         },
         kRealAdbLimitMs));
+    // The relay's own start, and no second one from the watcher or the loop.
+    QVERIFY(settleWork());
     QCOMPARE(rig->scrcpyRuns().size(), 1);
     phone.stop();  // before the rig, which waits for this program's children to end
 }
