@@ -48,6 +48,7 @@ void setState(ZovAdizuZadiRizov& c, const QString& state) {
         c.connectedTCPIPDevices.set({pixel});
         c.batteryLevels.set({{kPhoneA, 2}});
         c.isAlertPlaying.set(true);
+        c.batteryAlert.set(BatteryAlertCondition{BatteryAlertKind::Low, kPhoneA, 2});
     }
 }
 

@@ -6,6 +6,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-multimedia-dev libqt6svg6-dev
     adb
+    dbus
     curl ca-certificates coreutils tar gzip python3
     clang libclang-rt-14-dev
 )

@@ -246,7 +246,7 @@ void RirAvoruVara::redraw() {
 
     hint_->setText(tr(TextKey::perDeviceSettingsHint));
     alertRow_->setVisible(s.isAlertPlaying);
-    alertText_->setText(tr(TextKey::batteryAlertPlaying));
+    alertText_->setText(alertRowText(s, tr));
     stopAlert_->setText(tr(TextKey::stopAlert));
 }
 

@@ -1,5 +1,7 @@
 #include "ui/presentation.h"
 
+#include "battery/alert_notice.h"
+
 namespace sonavel {
 
 namespace {
@@ -176,6 +178,15 @@ TextKey silenceCauseText(SilenceCause cause) {
             return TextKey::silentToolMissing;
     }
     return TextKey::silentToolMissing;
+}
+
+QString alertRowText(const WindowState& s, const TextLookup& tr) {
+    if (!s.alertIdentifier) {
+        return tr(TextKey::batteryAlertPlaying);
+    }
+    const TextKey key = s.alertHasNoSoundOutput ? TextKey::batteryAlertNoSoundOutput
+                                                : TextKey::batteryAlertPlayingFor;
+    return tr(key).arg(alertDeviceName(s.discoveredDevices, *s.alertIdentifier));
 }
 
 QString audioBufferLabel(int milliseconds) {
