@@ -21,8 +21,10 @@ struct AlertNotice {
     friend bool operator==(const AlertNotice&, const AlertNotice&) = default;
 };
 
-// The name the window shows for the phone polled under this identifier: its row's name (the row
-// whose serial, else whose ip, is the identifier), else the identifier itself.
+// The name the window shows for the phone polled under this identifier: the name of the first of
+// `rows` whose serial, else whose ip, is the identifier, else the identifier itself. Callers pass
+// the window's rows (connectedTCPIPDevices) before the device list, which a name lookup can
+// complete on its own.
 QString alertDeviceName(const QVector<DiscoveredDevice>& rows, const QString& identifier);
 
 // The notification for a condition that starts sounding, in the language of `tr`:

@@ -25,7 +25,8 @@ void postAlertNotice(ZovAdizuZadiRizov& c, const BatteryAlertCondition& conditio
         // The notifier belongs to the controller, so its clicks never outlive it.
         c.alertNotifier = make([&c] { emit c.alertNoticeClicked(); });
     }
-    const QString name = alertDeviceName(c.discoveredDevices(), condition.identifier);
+    const QString name =
+        alertDeviceName(c.connectedTCPIPDevices() + c.discoveredDevices(), condition.identifier);
     c.alertNotifier->show(
         batteryAlertNotice(condition, name, [&c](TextKey key) { return c.text(key); }));
 }

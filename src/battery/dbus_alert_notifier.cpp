@@ -43,13 +43,14 @@ public:
              << notice.body << QStringList{kClickAction, QStringLiteral("Sonavel")} << hints
              << qint32(-1);
         const quint64 request = ++requests_;
+        const uint replaces = shown_;
         auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, kCallTimeoutMs), this);
         connect(watcher, &QDBusPendingCallWatcher::finished, this,
-                [this, request](QDBusPendingCallWatcher* finished) {
+                [this, request, replaces](QDBusPendingCallWatcher* finished) {
                     finished->deleteLater();
                     const QDBusPendingReply<uint> reply = *finished;
                     if (!reply.isError()) {
-                        shownBy(request, reply.value());
+                        shownBy(request, replaces, reply.value());
                     }
                 });
     }
@@ -89,12 +90,13 @@ private:
                     SLOT(notificationClosed(uint, uint)));
     }
 
-    // The server's id for the notice of `request`. A later show or a withdraw has made that
-    // notice stale: unless the server reused its id for the newer one, it goes at once.
-    void shownBy(quint64 request, uint id) {
+    // The server's id for the notice of `request`, sent to replace `replaces`. When a later show
+    // or a withdraw has made it stale, it goes at once, unless it kept an id that was dealt with
+    // already (taken off by the withdraw, or replaced in place by the newer notice).
+    void shownBy(quint64 request, uint replaces, uint id) {
         if (request == requests_) {
             shown_ = id;
-        } else if (id != shown_) {
+        } else if (id != shown_ && id != replaces) {
             close(id);
         }
     }

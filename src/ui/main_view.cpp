@@ -188,6 +188,7 @@ RirAvoruVara::RirAvoruVara(ZovAdizuZadiRizov* vm, QWidget* parent) : QWidget(par
     auto* bell = new SymbolLabel(16);
     bell->setSymbol(QStringLiteral("bell.fill"), QColor(255, 59, 48));
     alertText_ = makeLabel(TextStyle::Footnote, QFont::Normal, palette::primaryText());
+    alertText_->setWordWrap(true);  // it names the phone, and may say that nothing can be heard
     stopAlert_ = new QPushButton;
     stopAlert_->setFont(styledFont(TextStyle::Footnote, QFont::Medium));
     stopAlert_->setCursor(Qt::PointingHandCursor);

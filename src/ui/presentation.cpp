@@ -186,7 +186,8 @@ QString alertRowText(const WindowState& s, const TextLookup& tr) {
     }
     const TextKey key = s.alertHasNoSoundOutput ? TextKey::batteryAlertNoSoundOutput
                                                 : TextKey::batteryAlertPlayingFor;
-    return tr(key).arg(alertDeviceName(s.discoveredDevices, *s.alertIdentifier));
+    return tr(key).arg(
+        alertDeviceName(s.connectedTCPIPDevices + s.discoveredDevices, *s.alertIdentifier));
 }
 
 QString audioBufferLabel(int milliseconds) {
