@@ -54,7 +54,6 @@ public slots:
         return id;
     }
     void CloseNotification(uint id) { shown.remove(id); }
-    QStringList GetCapabilities() { return {"actions", "body"}; }
 
 private:
     QDBusConnection bus_;
