@@ -21,7 +21,8 @@ public:
 };
 
 // The platform's notifier: the freedesktop notification service over the session D-Bus, or the
-// user notifications of macOS. `clicked` runs on the main thread when the user clicks the notice.
+// user notifications of macOS (none outside an application bundle). `clicked` runs on the main
+// thread when the user clicks the notice.
 std::unique_ptr<AlertNotifier> makePlatformAlertNotifier(std::function<void()> clicked);
 
 }  // namespace sonavel

@@ -24,6 +24,9 @@ void postAlertNotice(ZovAdizuZadiRizov& c, const BatteryAlertCondition& conditio
         }
         // The notifier belongs to the controller, so its clicks never outlive it.
         c.alertNotifier = make([&c] { emit c.alertNoticeClicked(); });
+        if (!c.alertNotifier) {
+            return;
+        }
     }
     const QString name =
         alertDeviceName(c.connectedTCPIPDevices() + c.discoveredDevices(), condition.identifier);

@@ -18,7 +18,7 @@ public:
         // The system asks the user once; until allowed, notices are dropped without an error.
         [[UNUserNotificationCenter currentNotificationCenter]
             requestAuthorizationWithOptions:UNAuthorizationOptionAlert
-                          completionHandler:^(BOOL, NSError*) {
+                          completionHandler:^(BOOL, NSError*){
                           }];
     }
 
@@ -43,6 +43,11 @@ public:
 }  // namespace
 
 std::unique_ptr<AlertNotifier> makePlatformAlertNotifier(std::function<void()> /*clicked*/) {
+    // The notification center raises an exception in a process outside an application bundle
+    // (a program run from the build folder): such a process posts nothing.
+    if ([[NSBundle mainBundle] bundleIdentifier] == nil) {
+        return nullptr;
+    }
     return std::make_unique<MacAlertNotifier>();
 }
 
