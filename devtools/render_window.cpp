@@ -70,6 +70,7 @@ void setState(ZovAdizuZadiRizov& c, Rig& rig, QWidget& window, const QString& st
         c.connectedTCPIPDevices.set({pixel});
         c.batteryLevels.set({{kPhoneA, 2}});
         c.isAlertPlaying.set(true);
+        c.batteryAlert.set(BatteryAlertCondition{BatteryAlertKind::Low, kPhoneA, 2});
     } else if (state == QStringLiteral("tools-missing")) {
         rig.resources.remove(QStringLiteral("adb"));
         rig.resources.remove(QStringLiteral("scrcpy"));

@@ -8,7 +8,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-multimedia-dev qt6-svg-dev
     adb
-    dpkg-dev file icnsutils
+    dpkg-dev file icnsutils dbus
     curl ca-certificates coreutils tar gzip python3
     clang libclang-rt-14-dev
 )

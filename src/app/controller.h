@@ -13,6 +13,8 @@
 #include "app/controller_config.h"
 #include "app/controller_ref.h"
 #include "app/published.h"
+#include "battery/alert_decision.h"
+#include "battery/alert_notifier.h"
 #include "battery/alert_sound.h"
 #include "discovery/discovered_device.h"
 #include "platform/repeating_timer.h"
@@ -77,6 +79,10 @@ public:
     Published<QMap<QString, int>> batteryLevels{this, {}};
     Published<QMap<QString, bool>> batteryCharging{this, {}};
     Published<bool> isAlertPlaying{this, false};
+    // The condition the alert sounds for while it plays; none while it is quiet.
+    Published<std::optional<BatteryAlertCondition>> batteryAlert{this, std::nullopt};
+    // The alert plays, but the system has no sound output for it: it beeps instead.
+    Published<bool> alertHasNoSoundOutput{this, false};
     // Per endpoint, the latest known reason why its relay plays nothing; an endpoint whose relay
     // has run for a while without one has no entry.
     Published<QMap<QString, SilenceCause>> silenceCauses{this, {}};
@@ -96,7 +102,11 @@ public:
     QStringList trackSnapshotLines;
     std::optional<QString> observedUSBSerial;
     std::unique_ptr<AlertSound> alertSound;
-    bool alertSuppressed = false;
+    // The conditions the user stopped with "Stop Alert"; each holds until it has cleared.
+    StoppedBatteryAlerts stoppedBatteryAlerts;
+    // Beeps at the pace of the alert's loop while its sound cannot be heard.
+    std::unique_ptr<RepeatingTimer> alertBeepTimer;
+    std::unique_ptr<AlertNotifier> alertNotifier;
     std::unique_ptr<RepeatingTimer> reconnectTimer;
     bool isReconnecting = false;
     bool reconnectAttemptInProgress = false;
@@ -233,12 +243,19 @@ public:
     // Main thread only.
     void refreshAllBatteryLevels();
     void evaluateBatteryAlerts();
-    void startAlertSound();
+    void startAlertSound(const BatteryAlertCondition& condition);
     void stopAlertSound(bool userInitiated);
+    // Forgets the readings of identifiers that adb no longer lists (given the serials it lists),
+    // cached ones included: a phone that has gone must not keep an alarm going.
+    void dropBatteryReadingsNotListed(const QSet<QString>& listedSerials);
 
     // Appends one formatted entry to `logs`, keeping the newest 1000. Main thread; called by the
     // step that appendLog queues.
     void recordLogEntry(const QString& entry);
+
+signals:
+    // The user clicked the desktop notification of a battery alert.
+    void alertNoticeClicked();
 
 private:
     std::shared_ptr<ControllerEnv> env_;

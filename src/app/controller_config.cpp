@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "battery/alert_notifier.h"
 #include "platform/debugger_probe.h"
 #include "ui/texts.h"
 
@@ -29,6 +30,7 @@ ControllerConfig ControllerConfig::standard() {
     config.debuggerProbe = [] { return isDebuggerAttached(); };
     config.preferredLanguages = [] { return systemPreferredLanguages(); };
     config.openSettings = [] { return std::make_unique<QSettings>(); };
+    config.makeAlertNotifier = makePlatformAlertNotifier;
     return config;
 }
 

@@ -10,6 +10,7 @@
 
 namespace sonavel {
 
+class AlertNotifier;
 class AlertSound;
 class VirtualClock;
 
@@ -46,8 +47,12 @@ struct ControllerConfig {
     // Makes the looping alert sound; nullptr means the platform's sound.
     std::function<std::unique_ptr<AlertSound>()> makeAlertSound;
 
+    // Makes the desktop notifier of battery alerts, given what a click on a notice does; nullptr
+    // means no notifications (tests must not post to the desktop they run on).
+    std::function<std::unique_ptr<AlertNotifier>(std::function<void()> clicked)> makeAlertNotifier;
+
     // The configuration of the installed application: resources next to the executable, real
-    // time, the real debugger probe, the system's languages and settings store.
+    // time, the real debugger probe, the system's languages, settings store and notifications.
     static ControllerConfig standard();
 };
 

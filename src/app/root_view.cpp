@@ -57,6 +57,8 @@ RootView::RootView(ControllerConfig config, FileOpener opener, QWidget* parent)
     connect(controller_.get(), &ZovAdizuZadiRizov::willChange, this, &RootView::retitleMenu,
             Qt::QueuedConnection);
     retitleMenu();
+    // A click on a battery alert's notification shows the window, wherever it was.
+    connect(controller_.get(), &ZovAdizuZadiRizov::alertNoticeClicked, this, &RootView::bringBack);
 
     // The content area opens at its default size; the menu bar, when it sits in the window, comes
     // on top of it. (On macOS the window must not get a menu bar of its own: asking for one makes

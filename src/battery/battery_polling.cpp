@@ -24,6 +24,48 @@ void logCachedLevel(const ZovAdizuZadiRizov& c, const QString& identifier, int c
                 QStringLiteral(": ") + QString::number(cached) + QLatin1Char('%'));
 }
 
+QStringList currentPollTargets(const ZovAdizuZadiRizov& c) {
+    return batteryPollTargets(c.scrcpyProcesses.keys(), c.enabledEndpoints(),
+                              c.connectedTCPIPDevices());
+}
+
+// Forgets the readings of the identifiers `keep` rejects, and with `cacheToo` their cached levels,
+// which a failed query would otherwise bring back. The alert is decided again when one went.
+void dropReadings(ZovAdizuZadiRizov& c, const std::function<bool(const QString&)>& keep,
+                  bool cacheToo, const QString& why) {
+    QStringList ids = c.batteryLevels().keys() + c.batteryCharging().keys();
+    if (cacheToo) {
+        ids += c.lastBatteryByIdentifier.keys();
+    }
+    QStringList gone;
+    for (const QString& id : ids) {
+        if (!keep(id) && !gone.contains(id)) {
+            gone << id;
+        }
+    }
+    if (gone.isEmpty()) {
+        return;
+    }
+    c.batteryLevels.mutate([&](QMap<QString, int>& levels) {
+        for (const QString& id : gone) {
+            levels.remove(id);
+        }
+    });
+    c.batteryCharging.mutate([&](QMap<QString, bool>& charging) {
+        for (const QString& id : gone) {
+            charging.remove(id);
+        }
+    });
+    if (cacheToo) {
+        for (const QString& id : gone) {
+            c.lastBatteryByIdentifier.remove(id);
+        }
+    }
+    c.appendLog(QStringLiteral("[Battery] Forgot the readings of ") +
+                gone.join(QStringLiteral(", ")) + QStringLiteral(": ") + why);
+    c.evaluateBatteryAlerts();
+}
+
 // The main-thread half of refreshBatteryLevel.
 void applyBatteryReading(ZovAdizuZadiRizov& c, const QString& identifier,
                          const BatteryReading& reading) {
@@ -108,6 +150,34 @@ void completeDeviceName(ZovAdizuZadiRizov& c, const QString& identifier) {
     });
 }
 
+enum class BatteryQuery {
+    Poll,  // a tick of the polling: its reading counts only while the phone is still polled
+    Once,  // a tap on a row
+};
+
+void queryBattery(ZovAdizuZadiRizov& c, const QString& identifier, BatteryQuery query) {
+    // An empty identifier would become "adb -s ''", which addresses whichever single device adb
+    // has, and file its reading under the empty key.
+    if (identifier.isEmpty() || c.batteryFetchesUnderWay.contains(identifier)) {
+        return;
+    }
+    c.batteryFetchesUnderWay.insert(identifier);
+    const BatteryFetchLimits limits = fetchLimits(c);
+    c.runInBackground(QoS::Utility, [identifier, limits, query](const ControllerRef& r) {
+        const BatteryReading reading = fetchBatteryReading(r, identifier, limits);
+        r.post([identifier, reading, query](ZovAdizuZadiRizov& c) {
+            c.batteryFetchesUnderWay.remove(identifier);
+            // Polling stopped, or moved to other phones, while adb was asked: the reading would
+            // stay for good, or until the next tick, and could keep an alarm going.
+            if (query == BatteryQuery::Poll &&
+                (!c.batteryTimer || !currentPollTargets(c).contains(identifier))) {
+                return;
+            }
+            applyBatteryReading(c, identifier, reading);
+        });
+    });
+}
+
 // The main-thread half of refreshSelectedDeviceBattery. It leaves the per-device maps and the
 // alerts alone: they follow the relayed devices, not the selection.
 void applySelectedDeviceLevel(ZovAdizuZadiRizov& c, const QString& identifier,
@@ -139,34 +209,35 @@ void ZovAdizuZadiRizov::startBatteryMonitoring() {
 }
 
 void ZovAdizuZadiRizov::stopBatteryMonitoring() {
-    ref().post([](ZovAdizuZadiRizov& c) { c.batteryTimer.reset(); });
+    ref().post([](ZovAdizuZadiRizov& c) {
+        c.batteryTimer.reset();
+        // Readings that are no longer renewed say nothing about the phones from now on.
+        dropReadings(
+            c, [](const QString&) { return false; }, false, QStringLiteral("polling stopped"));
+    });
 }
 
 void ZovAdizuZadiRizov::refreshAllBatteryLevels() {
     Q_ASSERT(isMainThread());
-    const QStringList targets =
-        batteryPollTargets(scrcpyProcesses.keys(), enabledEndpoints(), connectedTCPIPDevices());
+    const QStringList targets = currentPollTargets(*this);
+    dropReadings(
+        *this, [&targets](const QString& id) { return targets.contains(id); }, false,
+        QStringLiteral("no longer polled"));
     for (const QString& identifier : targets) {
-        refreshBatteryLevel(identifier);
+        queryBattery(*this, identifier, BatteryQuery::Poll);
     }
 }
 
 void ZovAdizuZadiRizov::refreshBatteryLevel(const QString& identifier) {
     Q_ASSERT(isMainThread());
-    // An empty identifier would become "adb -s ''", which addresses whichever single device adb
-    // has, and file its reading under the empty key.
-    if (identifier.isEmpty() || batteryFetchesUnderWay.contains(identifier)) {
-        return;
-    }
-    batteryFetchesUnderWay.insert(identifier);
-    const BatteryFetchLimits limits = fetchLimits(*this);
-    runInBackground(QoS::Utility, [identifier, limits](const ControllerRef& r) {
-        const BatteryReading reading = fetchBatteryReading(r, identifier, limits);
-        r.post([identifier, reading](ZovAdizuZadiRizov& c) {
-            c.batteryFetchesUnderWay.remove(identifier);
-            applyBatteryReading(c, identifier, reading);
-        });
-    });
+    queryBattery(*this, identifier, BatteryQuery::Once);
+}
+
+void ZovAdizuZadiRizov::dropBatteryReadingsNotListed(const QSet<QString>& listedSerials) {
+    Q_ASSERT(isMainThread());
+    dropReadings(
+        *this, [&listedSerials](const QString& id) { return listedSerials.contains(id); }, true,
+        QStringLiteral("no longer listed"));
 }
 
 void ZovAdizuZadiRizov::refreshSelectedDeviceBattery() {

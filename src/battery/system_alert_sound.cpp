@@ -6,6 +6,9 @@
 #include <QFileInfo>
 #include <QUrl>
 
+#include <QAudioDevice>
+#include <QMediaDevices>
+
 #if defined(Q_OS_MACOS)
 #include <QAudioOutput>
 #include <QMediaPlayer>
@@ -16,6 +19,13 @@
 namespace sonavel {
 
 namespace {
+
+// Qt's sound objects play into the default output. Without one they still load and report that
+// they play: measured with Debian's Qt 6.4 and no sound server, QSoundEffect prints "No audio
+// device detected", says Ready and playing, and nothing is heard.
+bool hasSoundOutput() {
+    return !QMediaDevices::defaultAudioOutput().isNull();
+}
 
 #if defined(Q_OS_MACOS)
 
@@ -49,6 +59,9 @@ public:
         player_.play();
     }
     void stop() override { player_.stop(); }
+    bool audible() const override {
+        return player_.error() == QMediaPlayer::NoError && hasSoundOutput();
+    }
 
 private:
     QAudioOutput output_;  // declared first: the player must go before its output
@@ -88,6 +101,9 @@ public:
         effect_.play();
     }
     void stop() override { effect_.stop(); }
+    bool audible() const override {
+        return effect_.status() != QSoundEffect::Error && hasSoundOutput();
+    }
 
 private:
     QSoundEffect effect_;
@@ -134,6 +150,10 @@ std::unique_ptr<AlertSound> loadPlatformAlertSound(const std::optional<QString>&
         }
     }
     return nullptr;
+}
+
+void AlertSound::beep() {
+    playSystemBeep();
 }
 
 void playSystemBeep() {

@@ -14,7 +14,8 @@
 // alert shipped in the resources folder ("sounds/alert.wav") stands in for "Submarine" and is
 // played through QSoundEffect. QMediaPlayer is never built there: Debian's Qt 6.4 crashes in its
 // constructor without the GStreamer plugins, and its ffmpeg backend crashes without an audio
-// device, while QSoundEffect loads and "plays" a WAV silently on a machine with no sound card.
+// device, while QSoundEffect loads and "plays" a WAV silently on a machine with no sound card;
+// such a sound says so through audible().
 //
 // Main thread only: the sound objects belong to the main thread's event loop.
 

@@ -54,11 +54,14 @@ void ZovAdizuZadiRizov::applyDeviceList(const QVector<DiscoveredDevice>& rows) {
         mergeWithPreviousRows(visible, connectedTCPIPDevices());
     discoveredDevices.set(merged);
     connectedTCPIPDevices.set(merged);
+    QSet<QString> listed;
     for (const DiscoveredDevice& row : rows) {
+        listed.insert(row.serial);
         if (row.transport == kTransportUSB) {
             knownPhysicalSerials.insert(row.serial);
         }
     }
+    dropBatteryReadingsNotListed(listed);
     appendLog(QStringLiteral("[Debug] Visible device rows count: ") +
               QString::number(visible.size()));
     for (const DiscoveredDevice& row : visible) {

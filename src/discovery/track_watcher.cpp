@@ -180,6 +180,18 @@ void ZovAdizuZadiRizov::processTrackSnapshot(const QStringList& lines, bool comp
     const bool wireless = ev.wirelessOnline;
     ref().post(
         [usb, wireless](ZovAdizuZadiRizov& c) { c.applyDerivedConnectionStates(usb, wireless); });
+
+    // Only a whole table lists every device: a stream without length prefixes may glue digits to
+    // a serial.
+    if (complete) {
+        QSet<QString> listed;
+        for (const TrackEntry& entry : entries) {
+            if (entry.state == QLatin1String("device")) {
+                listed.insert(entry.serial);
+            }
+        }
+        dropBatteryReadingsNotListed(listed);
+    }
 }
 
 void ZovAdizuZadiRizov::applyDerivedConnectionStates(bool usbConnected, bool wirelessOnline) {

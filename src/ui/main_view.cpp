@@ -191,6 +191,7 @@ RirAvoruVara::RirAvoruVara(ZovAdizuZadiRizov* vm, QWidget* parent)
     bell_ = new SymbolLabel(16);
     alertText_ = makeLabel(TextStyle::Footnote, QFont::Normal);
     stopAlert_ = new GlassButton;
+    alertText_->setWordWrap(true);  // it names the phone, and may say that nothing can be heard
     stopAlert_->setFont(styledFont(TextStyle::Footnote, QFont::Medium));
     alertLayout->addWidget(bell_, 0, Qt::AlignVCenter);
     alertLayout->addWidget(alertText_, 0, Qt::AlignVCenter);
@@ -287,7 +288,7 @@ void RirAvoruVara::redraw() {
 
     hint_->setText(tr(TextKey::perDeviceSettingsHint));
     alertRow_->setVisible(s.isAlertPlaying);
-    alertText_->setText(tr(TextKey::batteryAlertPlaying));
+    alertText_->setText(alertRowText(s, tr));
     stopAlert_->setText(tr(TextKey::stopAlert));
 }
 

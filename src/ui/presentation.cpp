@@ -1,5 +1,7 @@
 #include "ui/presentation.h"
 
+#include "battery/alert_notice.h"
+
 namespace sonavel {
 
 namespace {
@@ -213,6 +215,16 @@ QString rowStateDescription(const DeviceBlockFields& fields, const TextLookup& t
         }
     }
     return parts.join(tr(TextKey::listSeparator));
+}
+
+QString alertRowText(const WindowState& s, const TextLookup& tr) {
+    if (!s.alertIdentifier) {
+        return tr(TextKey::batteryAlertPlaying);
+    }
+    const TextKey key = s.alertHasNoSoundOutput ? TextKey::batteryAlertNoSoundOutput
+                                                : TextKey::batteryAlertPlayingFor;
+    return tr(key).arg(
+        alertDeviceName(s.connectedTCPIPDevices + s.discoveredDevices, *s.alertIdentifier));
 }
 
 QString audioBufferLabel(int milliseconds) {

@@ -35,6 +35,10 @@ struct WindowState {
     QMap<QString, int> batteryLevels;
     QMap<QString, bool> batteryCharging;
     bool isAlertPlaying = false;
+    // The identifier of the phone the alert sounds for, and whether it beeps for want of a sound
+    // output.
+    std::optional<QString> alertIdentifier;
+    bool alertHasNoSoundOutput = false;
     QMap<QString, SilenceCause> silenceCauses;
     // Tool files the resources folder lacks (adb, scrcpy, scrcpy-server).
     QStringList missingTools;
@@ -98,6 +102,9 @@ TextKey silenceCauseText(SilenceCause cause);
 
 // What a screen reader says of a row besides its name: battery, charging and the status lines.
 QString rowStateDescription(const DeviceBlockFields& fields, const TextLookup& tr);
+
+// The alert row's text: which phone the alert is for, and whether anything can be heard.
+QString alertRowText(const WindowState& s, const TextLookup& tr);
 
 // The buffer label of a relay control: "150ms".
 QString audioBufferLabel(int milliseconds);

@@ -191,6 +191,20 @@ Entry entryFor(TextKey key) {
             return {"Battery alert is playing", "バッテリー警告音を再生中"};
         case TextKey::stopAlert:
             return {"Stop Alert", "警告を停止"};
+        case TextKey::batteryAlertPlayingFor:
+            return {"Battery alert for %1 is playing", "%1のバッテリー警告音を再生中"};
+        case TextKey::batteryAlertNoSoundOutput:
+            return {"Battery alert for %1: no sound output was found",
+                    "%1のバッテリー警告：音声の出力先が見つかりません"};
+        case TextKey::batteryLowNoticeTitle:
+            return {"Low battery", "バッテリー残量低下"};
+        case TextKey::batteryLowNoticeBody:
+            return {"%1 is at %2 %: charge it", "%1のバッテリー残量は%2%です。充電してください"};
+        case TextKey::batteryHighNoticeTitle:
+            return {"Battery nearly full", "充電がほぼ完了しました"};
+        case TextKey::batteryHighNoticeBody:
+            return {"%1 is at %2 % and charging: unplug it",
+                    "%1は%2%で充電中です。充電器を外してください"};
         case TextKey::silentAndroidTooOld:
             return {"Android 10 or older: sound cannot be relayed",
                     "Android 10以前のため、音声をリレーできません"};

@@ -46,6 +46,14 @@ enum class TextKey {
     perDeviceSettingsHint,
     batteryAlertPlaying,
     stopAlert,
+    // %1 is the phone's name.
+    batteryAlertPlayingFor,
+    batteryAlertNoSoundOutput,
+    // The desktop notification of an alert; in the bodies %1 is the phone's name, %2 its level.
+    batteryLowNoticeTitle,
+    batteryLowNoticeBody,
+    batteryHighNoticeTitle,
+    batteryHighNoticeBody,
     silentAndroidTooOld,
     silentPhoneLocked,
     silentNoAudioOutput,

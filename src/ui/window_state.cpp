@@ -26,6 +26,10 @@ WindowState windowStateOf(const ZovAdizuZadiRizov& c) {
     s.batteryLevels = c.batteryLevels();
     s.batteryCharging = c.batteryCharging();
     s.isAlertPlaying = c.isAlertPlaying();
+    if (c.batteryAlert()) {
+        s.alertIdentifier = c.batteryAlert()->identifier;
+    }
+    s.alertHasNoSoundOutput = c.alertHasNoSoundOutput();
     s.silenceCauses = c.silenceCauses();
     s.missingTools = missingToolFiles(c.ref().config().resourcesDir);
     return s;

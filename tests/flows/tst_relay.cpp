@@ -310,23 +310,8 @@ private slots:
         rig.c->refreshBatteryLevel(kA);
         QVERIFY(waitUntil([&] { return rig.c->batteryLevels().value(kA) == 2; }));
         QCOMPARE(batteryCalls(rig, kA), 6);
-
-        // The alert starts once, stops when no phone meets a condition, and once stopped by the
-        // user keeps quiet until the condition has cleared.
-        const auto reading = [&](int level, bool charging) {
-            rig.c->batteryLevels.set({{"USB1", 60}, {kA, level}});
-            rig.c->batteryCharging.set({{kA, charging}});
-            rig.c->evaluateBatteryAlerts();
-        };
-        reading(3, false);
-        reading(85, true);
-        QVERIFY(rig.c->isAlertPlaying());
-        reading(86, true);
-        rig.c->stopAlertSound(true);
-        reading(95, true);
-        reading(95, false);
-        reading(1, false);
-        QCOMPARE(soundEvents, (QStringList{"play", "stop", "play", "stop", "play"}));
+        // The low reading started the alert once (what it silences and when: tst_battery.cpp).
+        QCOMPARE(soundEvents, QStringList{"play"});
 
         // Build machines have no audio device: the sound must still load, play and stop.
         const QString resources = QDir(QCoreApplication::applicationDirPath())

@@ -1,6 +1,7 @@
 #include <QDirIterator>
 
 #include "battery/alert_decision.h"
+#include "battery/alert_notice.h"
 #include "battery/battery_dump_parser.h"
 #include "connect/ip_probe.h"
 #include "connect/usb_setup.h"
@@ -53,6 +54,40 @@ QString alertOf(const QMap<QString, int>& levels, const QMap<QString, bool>& cha
     const auto found = findBatteryAlertCondition(levels, charging);
     const bool low = found && found->kind == BatteryAlertKind::Low;
     return found ? found->identifier + (low ? " low" : " high") : QStringLiteral("none");
+}
+
+// One alert evaluation over readings "a:2 b:90+" (+ for charging), the condition sounding so far
+// and the stops, as "<sounding after> | <stops after>": "b high | a low".
+QString evaluated(const QString& readings, const QString& sounding = {},
+                  const QString& stops = {}) {
+    const auto condition = [](const QString& text) {
+        const QStringList p = text.split(' ');
+        return BatteryAlertCondition{p[1] == "low" ? BatteryAlertKind::Low : BatteryAlertKind::High,
+                                     p[0], 0};
+    };
+    QMap<QString, int> levels;
+    QMap<QString, bool> charging;
+    for (const QString& r : readings.split(' ', Qt::SkipEmptyParts)) {
+        const QString id = r.section(':', 0, 0), level = r.section(':', 1);
+        levels[id] = QString(level).remove('+').toInt();
+        charging[id] = level.endsWith('+');
+    }
+    StoppedBatteryAlerts stopped;
+    for (const QString& stop : stops.split(", ", Qt::SkipEmptyParts)) {
+        stopped.insert(condition(stop).identifier, condition(stop).kind);
+    }
+    const BatteryAlertDecision d = decideBatteryAlert(
+        levels, charging, sounding.isEmpty() ? std::nullopt : std::optional(condition(sounding)),
+        stopped);
+    const auto name = [](BatteryAlertKind kind) {
+        return kind == BatteryAlertKind::Low ? "low" : "high";
+    };
+    QStringList after;
+    for (auto it = d.stopped.cbegin(); it != d.stopped.cend(); ++it) {
+        after << it.key() + ' ' + name(it.value());
+    }
+    return (d.sounding ? d.sounding->identifier + ' ' + name(d.sounding->kind) : "none") + " | " +
+           after.join(", ");
 }
 
 QStringList battery(const QByteArray& bytes) {
@@ -189,6 +224,7 @@ private slots:
     void capturedOutputs_data();
     void capturedOutputs();
     void decisions();
+    void batteryAlerts();
     void storedSettings();
     void windowColoursAndTexts();
 };
@@ -271,6 +307,41 @@ void PureTest::decisions() {
         QCOMPARE(int(pairs.value(guideIconName(s), TextKey::guideToolsMissing)), int(key));
         QCOMPARE(key == TextKey::guideToolsMissing, bool(bits & 64));  // whatever else holds
     }
+}
+
+void PureTest::batteryAlerts() {
+    // The first condition sounds, and keeps sounding while it holds, whoever else joins.
+    QCOMPARE(evaluated("a:1 b:90+ c:50"), "a low | ");
+    QCOMPARE(evaluated("a:1 b:90+", "b high"), "b high | ");
+    QCOMPARE(evaluated("a:1 b:80+", "b high"), "a low | ");
+    // A stop holds while its condition does, and while its phone has no reading to say otherwise;
+    // another phone or the other threshold sounds meanwhile.
+    QCOMPARE(evaluated("a:95+", "", "a high"), "none | a high");
+    QCOMPARE(evaluated("b:2", "", "a low"), "b low | a low");
+    QCOMPARE(evaluated("a:2", "", "a high"), "a low | ");
+    QCOMPARE(evaluated("a:3", "", "a low"), "none | ");
+    QCOMPARE(evaluated("a:-1", "", "a low"), "none | a low");  // -1 is no reading
+
+    // The notice and the window's row name the phone; a phone without a row goes by identifier.
+    const auto tr = [](Language language) {
+        return [language](TextKey key) { return text(key, language); };
+    };
+    const BatteryAlertCondition low{BatteryAlertKind::Low, "SER1", 2};
+    const QVector rows{usbRow("SER1", "Pixel_7")};
+    QCOMPARE(batteryAlertNotice(low, alertDeviceName(rows, "SER1"), tr(Language::English)),
+             (AlertNotice{"Low battery", "Pixel_7 is at 2 %: charge it"}));
+    QCOMPARE(batteryAlertNotice({BatteryAlertKind::High, "10.0.0.2:5555", 85},
+                                alertDeviceName(rows, "10.0.0.2:5555"), tr(Language::Japanese)),
+             (AlertNotice{"充電がほぼ完了しました",
+                          "10.0.0.2:5555は85%で充電中です。充電器を外してください"}));
+    WindowState s;
+    s.discoveredDevices = rows;
+    QCOMPARE(alertRowText(s, tr(Language::English)), "Battery alert is playing");
+    s.alertIdentifier = "SER1";
+    QCOMPARE(alertRowText(s, tr(Language::English)), "Battery alert for Pixel_7 is playing");
+    s.alertHasNoSoundOutput = true;
+    QCOMPARE(alertRowText(s, tr(Language::Japanese)),
+             "Pixel_7のバッテリー警告：音声の出力先が見つかりません");
 }
 
 void PureTest::storedSettings() {
