@@ -167,7 +167,27 @@ private slots:
     }
 
     void setupOutcomesAndTheAutomaticFlow() {
+        // adb lists two phones on Wi-Fi, and an endpoint the setup connects once it is connected.
+        QTemporaryDir marks;
+        const QString listed2 =
+            "List of devices attached\\n"
+            "192.168.1.230:5555\\tdevice product:a model:Galaxy device:a transport_id:1\\n"
+            "192.168.1.40:37001\\tdevice product:b model:Pixel_8 device:b transport_id:2\\n";
+        QString listing;
+        const QStringList connectable{"999.1.1.1:5555", "192.168.1.40:5555"};
+        const auto forgetConnects = [&] {
+            for (const QString& endpoint : connectable) {
+                QFile::remove(marks.filePath(endpoint));
+            }
+        };
+        for (const QString& endpoint : connectable) {
+            const QString mark = marks.filePath(endpoint);
+            listing += "when connect " + endpoint + "\ntouch " + mark +
+                       "\nout connected to the phone\nwhen devices -l\nif " + mark + "\nout " +
+                       listed2 + endpoint + "\\tdevice product:c model:Pixel_9 device:c\n";
+        }
         const QString script =
+            listing + "when devices -l\nout " + listed2 + "\n" +
             "when -s ERR shell ip -f inet addr .*\nerr Device \"wlan0\" does not exist.\nexit 1\n"
             "when -s ERR shell ip route\nout 999.1.1.0/24 dev wlan0 scope link src 999.1.1.1\n"
             "when -s LOCKED tcpip 5555\nerr error: device unauthorized.\nexit 1\n"
@@ -185,13 +205,14 @@ private slots:
                  {"EMPTY", 3, "", false, ""},
                  {"LOCKED", 1, "192.168.1.40:5555", true, "192.168.1.40:37001"},
                  {"REFUSED", 1, "192.168.1.50:5555", false, ""}}) {
+            forgetConnects();
             Rig rig({.adb = script});
             ZovAdizuZadiRizov& c = *rig.c;
             // 192.168.1.230 begins with 192.168.1.23 but is another phone.
             const QVector<DiscoveredDevice> listed = {wirelessRow("192.168.1.230:5555", "Galaxy"),
                                                       wirelessRow("192.168.1.40:37001", "Pixel_8")};
             c.discoveredDevices.set(listed);
-            c.connectedTCPIPDevices.set(listed);  // the refreshes over an empty listing keep these
+            c.connectedTCPIPDevices.set(listed);
 
             // The USB check, the watcher and the automatic flow may ask at the same moment.
             c.autoUSBSetupIfNeeded(serial);
@@ -221,7 +242,8 @@ private slots:
         // The automatic flow, on status 0 and no word of success: a phone that has not accepted
         // this computer's key.
         const QString endpoint = QStringLiteral("192.168.1.20:5555");
-        Rig rig({.adb = script});
+        Rig rig({.adb = "when devices -l\nout List of devices attached\\n" + endpoint +
+                        "\\tdevice product:p model:Pixel_7 device:p\n" + script});
         ZovAdizuZadiRizov& c = *rig.c;
         DiscoveredDevice noAddress = wirelessRow("10.0.0.1:5555", "Old");
         noAddress.ip.reset();
