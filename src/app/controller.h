@@ -177,6 +177,9 @@ public:
     RowsInUse rowsInUse() const;
     // The serial number of the phone behind each connected endpoint, asked once per connection.
     SerialNumbers serialNumberByEndpoint;
+    // Switched-on endpoints whose phone has gone, with that phone's serial number: found at
+    // another endpoint, the phone takes its switch and settings there.
+    SerialNumbers awaySwitchedOnPhones;
     // A relay running under a USB serial whose row now has an endpoint goes by that endpoint, the
     // name its row's switch uses; the process runs on undisturbed.
     void adoptPairedRelays(const QVector<DiscoveredDevice>& visible);

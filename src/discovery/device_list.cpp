@@ -72,10 +72,28 @@ void ZovAdizuZadiRizov::applyDeviceList(const QVector<DiscoveredDevice>& rows) {
             knownPhysicalSerials.insert(row.serial);
         }
     }
+    const QSet<QString> enabled = enabledEndpoints();
+    for (auto it = serialNumberByEndpoint.cbegin(); it != serialNumberByEndpoint.cend(); ++it) {
+        if (!listed.contains(it.key()) && enabled.contains(it.key())) {
+            awaySwitchedOnPhones.insert(it.key(), it.value());
+        }
+    }
+    awaySwitchedOnPhones.removeIf(
+        [&](const auto& it) { return listed.contains(it.key()) || !enabled.contains(it.key()); });
     // An endpoint that is no longer connected may reach another phone when it is next: its answer
     // is asked again then.
     serialNumberByEndpoint.removeIf(
         [&listed](const auto& it) { return !listed.contains(it.key()); });
+    const QMap<QString, QString> moved =
+        endpointsMoved(awaySwitchedOnPhones, serialNumberByEndpoint);
+    for (auto it = moved.cbegin(); it != moved.cend(); ++it) {
+        awaySwitchedOnPhones.remove(it.key());
+        moveEndpoint(it.key(), it.value());
+        if (endpoint() == it.key()) {
+            endpoint.set(it.value());
+            saveEndpoint();
+        }
+    }
     const QVector<DiscoveredDevice> visible = buildVisibleRows(rows);
     adoptPairedRelays(visible);
     const QVector<DiscoveredDevice> merged = mergeWithPreviousRows(visible, rowsInUse());

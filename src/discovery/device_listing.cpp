@@ -166,6 +166,22 @@ QStringList endpointsToIdentify(const QVector<DiscoveredDevice>& rows, const Ser
     return endpoints;
 }
 
+QMap<QString, QString> endpointsMoved(const SerialNumbers& away, const SerialNumbers& listedNow) {
+    QMap<QString, QString> moved;
+    for (auto gone = away.cbegin(); gone != away.cend(); ++gone) {
+        if (listedNow.contains(gone.key())) {
+            continue;
+        }
+        for (auto now = listedNow.cbegin(); now != listedNow.cend(); ++now) {
+            if (now.value() == gone.value()) {
+                moved.insert(gone.key(), now.key());
+                break;
+            }
+        }
+    }
+    return moved;
+}
+
 namespace {
 
 bool samePhone(const DiscoveredDevice& a, const DiscoveredDevice& b, const SerialNumbers& known) {

@@ -45,6 +45,12 @@ std::optional<QString> phoneOf(const DiscoveredDevice& row, const SerialNumbers&
 // The wireless endpoints of a listing that still have to be asked for their phone's serial number.
 QStringList endpointsToIdentify(const QVector<DiscoveredDevice>& rows, const SerialNumbers& known);
 
+// Switched-on endpoints whose phone has gone (with that phone's serial number), against the
+// endpoints listed now: a phone back at another endpoint (a new Wi-Fi address, a new wireless
+// debugging port) is the same phone, and its switch follows it. Returns each old endpoint with
+// its new one; an old endpoint listed again itself has not moved.
+QMap<QString, QString> endpointsMoved(const SerialNumbers& away, const SerialNumbers& listedNow);
+
 // What decides whether a row of the previous list is still in use and must stay listed although
 // adb no longer lists it.
 struct RowsInUse {

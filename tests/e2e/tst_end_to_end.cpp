@@ -58,6 +58,7 @@ private slots:
     void watcherFollowsThePhone();
     void returningUserRelaysThroughLossAndLowBattery();
     void switchLeftOnRelaysAtTheNextLaunch();
+    void phoneBackAtAnotherEndpointKeepsItsSwitch();
 
 private:
     // Declared first, so that it goes last: it kills the server also when a case failed.
@@ -227,6 +228,53 @@ void EndToEndTest::switchLeftOnRelaysAtTheNextLaunch() {
     // The relay's own start, and no second one from the watcher or the loop.
     QVERIFY(settleWork());
     QCOMPARE(rig->scrcpyRuns().size(), 1);
+    phone.stop();  // before the rig, which waits for this program's children to end
+}
+
+void EndToEndTest::phoneBackAtAnotherEndpointKeepsItsSwitch() {
+    SimPhone phone;
+    QVERIFY(phone.start());
+    const QString before = phone.endpoint();
+    const auto rig = realAdbRig([&](TestEnvironment& env) {
+        env.settings()->setValue("relayEnabledByEndpoint", encodeBoolMap({{before, true}}));
+        env.settings()->setValue("audioBufferMsByEndpoint", encodeIntMap({{before, 180}}));
+    });
+    ZovAdizuZadiRizov& c = *rig->c;
+    const auto listedAt = [&](const QString& endpoint) {
+        const auto rows = c.connectedTCPIPDevices();
+        return std::any_of(rows.begin(), rows.end(), [&](const auto& row) {
+            return row.ip == endpoint && c.listedSerials().contains(endpoint);
+        });
+    };
+    QVERIFY(waitUntil([&] { return rig->running(before) && listedAt(before); }, kRealAdbLimitMs));
+
+    // It leaves, and comes back at another endpoint, which adb connects (as its wireless
+    // debugging discovery, or the user, would): the same phone, so its switch and buffer follow.
+    phone.stop();
+    runRealAdb({"disconnect", before});
+    QVERIFY(::kill(pid_t(rig->pidOf(before)), SIGTERM) == 0);
+    QVERIFY(waitUntil([&] { return !rig->running(before) && !listedAt(before); }, kRealAdbLimitMs));
+    phone.moveToNewPort();
+    QVERIFY(phone.start());
+    const QString after = phone.endpoint();
+    QCOMPARE(runRealAdb(adb::connect(after)).output.trimmed(), "connected to " + after);
+    QVERIFY(waitUntil(
+        [&] {
+            return rig->running(after) && c.enabledEndpoints() == QSet<QString>{after} &&
+                   listedAt(after);
+        },
+        kRealAdbLimitMs));
+    QCOMPARE(rig->scrcpyRuns().last(),
+             ("-s " + after +
+              " --no-window --no-video --no-control --audio-source=output --audio-buffer=180")
+                 .split(' '));
+    // The old endpoint keeps no row and no switch: nothing is left trying it.
+    QVERIFY(waitUntil([&] {
+        const auto rows = c.connectedTCPIPDevices();
+        return std::none_of(rows.begin(), rows.end(),
+                            [&](const auto& row) { return row.ip == before; });
+    }));
+    QVERIFY(!c.relayChoiceByEndpoint.contains(before));
     phone.stop();  // before the rig, which waits for this program's children to end
 }
 

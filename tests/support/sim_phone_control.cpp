@@ -14,13 +14,21 @@ constexpr int kLimitMs = 20000;
 }  // namespace
 
 SimPhone::SimPhone() {
+    moveToNewPort();
+    setBattery(80, QStringLiteral("none"));
+}
+
+void SimPhone::moveToNewPort() {
+    stop();
+    const quint16 old = port_;
     // The adb server scans 5555-5585 for emulators, so a phone there would be found uninvited.
-    for (int attempt = 0; attempt < 20 && (port_ == 0 || (port_ >= 5555 && port_ <= 5585));
+    port_ = 0;
+    for (int attempt = 0;
+         attempt < 20 && (port_ == 0 || port_ == old || (port_ >= 5555 && port_ <= 5585));
          ++attempt) {
         QTcpServer probe;
         port_ = probe.listen(QHostAddress::LocalHost, 0) ? probe.serverPort() : 0;
     }
-    setBattery(80, QStringLiteral("none"));
 }
 
 bool SimPhone::start(QString* error) {

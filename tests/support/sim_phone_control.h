@@ -19,6 +19,9 @@ public:
     // Its connections drop without an adb goodbye, as when a phone leaves Wi-Fi range.
     void stop();
     QString endpoint() const { return QStringLiteral("127.0.0.1:%1").arg(port_); }
+    // Stopped, it takes another free port: started again, it is the same phone at a new endpoint,
+    // as after a new Wi-Fi address or a new wireless debugging port.
+    void moveToNewPort();
     // Seen by the next "dumpsys battery", also across a restart. `charging`: none, ac, usb or
     // wireless.
     bool setBattery(int level, const QString& charging);

@@ -289,6 +289,15 @@ void PureTest::decisions() {
     QCOMPARE(seeded.seededEnabled, std::optional(QSet<QString>{"A", "B"}));
     QCOMPARE(chooseRelayTargets({"A", "B", "C"}, {"C", "A"}).targets, (QStringList{"A", "C"}));
 
+    // A switched-on phone back at another endpoint takes its switch there; one back at its own
+    // endpoint, or a stranger at a new one, moves nothing.
+    const SerialNumbers away{{"10.0.0.2:5555", "PHONE_A"}, {"10.0.0.3:5555", "PHONE_B"}};
+    QCOMPARE(endpointsMoved(away, {{"10.0.0.9:41234", "PHONE_A"},
+                                   {"10.0.0.3:5555", "PHONE_B"},
+                                   {"10.0.0.4:5555", "PHONE_C"}}),
+             (QMap<QString, QString>{{"10.0.0.2:5555", "10.0.0.9:41234"}}));
+    QVERIFY(endpointsMoved(away, {}).isEmpty());
+
     const TimeSource fast(0.001);
     QCOMPARE(fast.duration(5.0), std::chrono::milliseconds(5));
     QCOMPARE(fast.duration(0.3), std::chrono::milliseconds(1));  // "later" never becomes "now"
