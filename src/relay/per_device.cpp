@@ -228,14 +228,7 @@ void ZovAdizuZadiRizov::restartEndpoint(const QString& endpoint) {
 
 void ZovAdizuZadiRizov::moveEndpoint(const QString& from, const QString& to) {
     appendLog(QStringLiteral("[PerDevice] Endpoint moved: ") + from + QStringLiteral(" -> ") + to);
-    const auto carry = [&](auto& published) {
-        if (published().contains(from) && !published().contains(to)) {
-            published.mutate([&](auto& map) { map.insert(to, map.value(from)); });
-        }
-    };
-    carry(videoEnabledByEndpoint);
-    carry(audioBufferMsByEndpoint);
-    savePerEndpointSettings();
+    carryEndpointSettings(*this, from, to);
     if (enabledEndpoints().contains(from)) {
         setRelayEnabled(from, false);
         setRelayEnabled(to, true);

@@ -64,6 +64,17 @@ QStringList missingEndpoints(const ZovAdizuZadiRizov& c) {
     return missing;
 }
 
+void carryEndpointSettings(ZovAdizuZadiRizov& c, const QString& from, const QString& to) {
+    const auto carry = [&](auto& published) {
+        if (published().contains(from) && !published().contains(to)) {
+            published.mutate([&](auto& map) { map.insert(to, map.value(from)); });
+        }
+    };
+    carry(c.videoEnabledByEndpoint);
+    carry(c.audioBufferMsByEndpoint);
+    c.savePerEndpointSettings();
+}
+
 void renameRelay(ZovAdizuZadiRizov& c, const QString& from, const QString& to) {
     if (c.enabledEndpoints().contains(from) && !c.enabledEndpoints().contains(to)) {
         c.enabledEndpoints.mutate([&](QSet<QString>& set) {
@@ -77,14 +88,7 @@ void renameRelay(ZovAdizuZadiRizov& c, const QString& from, const QString& to) {
             c.relayChoiceByEndpoint.insert(to, on);
         }
     }
-    const auto carry = [&](auto& published) {
-        if (published().contains(from) && !published().contains(to)) {
-            published.mutate([&](auto& map) { map.insert(to, map.value(from)); });
-        }
-    };
-    carry(c.videoEnabledByEndpoint);
-    carry(c.audioBufferMsByEndpoint);
-    c.savePerEndpointSettings();
+    carryEndpointSettings(c, from, to);
     if (!c.scrcpyProcesses.contains(to) && c.scrcpyProcesses.contains(from)) {
         ScrcpyProcess* process = storedScrcpy(c, from);
         if (process) {

@@ -39,6 +39,9 @@ LaunchStep beginScrcpyLaunch(ZovAdizuZadiRizov& c, const QString& endpoint,
                              const QString& scrcpyPath, LaunchGate gate,
                              const QString& usbSerial = QString());
 
+// The buffer and video setting of `from` also hold for `to`, unless `to` has its own; saved.
+void carryEndpointSettings(ZovAdizuZadiRizov& c, const QString& from, const QString& to);
+
 // The relay known as `from` goes by `to` from now on: its switch, stored choice, settings, silence
 // cause and running process, which is not disturbed. Nothing moves onto a name that has its own.
 void renameRelay(ZovAdizuZadiRizov& c, const QString& from, const QString& to);

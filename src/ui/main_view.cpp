@@ -319,9 +319,10 @@ void RirAvoruVara::redrawRows(const WindowState& s, const TextLookup& tr) {
         orderFocusChain();
         return;
     }
+    const QVector<DeviceBlockFields> fields = deviceRowsFields(s);
     for (int i = 0; i < rows_.size(); ++i) {
         const DiscoveredDevice entry = s.connectedTCPIPDevices[i];
-        rows_[i]->setFields(deviceRowFields(s, entry), tr);
+        rows_[i]->setFields(fields[i], tr);
         rows_[i]->setOnTap([vm = QPointer<ZovAdizuZadiRizov>(vm), entry] {
             if (vm) {
                 tapDeviceRow(*vm, entry);

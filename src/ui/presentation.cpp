@@ -167,15 +167,12 @@ QString relayControlKey(const DiscoveredDevice& entry) {
     return relayKeyOf(entry);
 }
 
-DeviceBlockFields deviceRowFields(const WindowState& s, const DiscoveredDevice& entry) {
+namespace {
+
+DeviceBlockFields rowFields(const WindowState& s, const DiscoveredDevice& entry,
+                            const QString& name) {
     DeviceBlockFields f;
-    f.name = entry.name;
-    const QStringList names = distinctRowNames(s.connectedTCPIPDevices, s.serialNumbers);
-    for (qsizetype i = 0; i < names.size(); ++i) {
-        if (s.connectedTCPIPDevices[i].id == entry.id) {
-            f.name = names[i];
-        }
-    }
+    f.name = name;
     f.endpoint = entry.ip;
     f.usbOK = entry.transport == kTransportUSB || s.isUSBDeviceConnected;
     f.wirelessOK = entry.ip.has_value();
@@ -193,6 +190,19 @@ DeviceBlockFields deviceRowFields(const WindowState& s, const DiscoveredDevice& 
     f.notOnWifi = !entry.ip && entry.transport == kTransportUSB &&
                   s.serialsWithoutWifi.contains(entry.serial);
     return f;
+}
+
+}  // namespace
+
+QVector<DeviceBlockFields> deviceRowsFields(const WindowState& s) {
+    // The names depend on every row: worked out once for the whole list.
+    const QStringList names = distinctRowNames(s.connectedTCPIPDevices, s.serialNumbers);
+    QVector<DeviceBlockFields> rows;
+    rows.reserve(s.connectedTCPIPDevices.size());
+    for (qsizetype i = 0; i < s.connectedTCPIPDevices.size(); ++i) {
+        rows << rowFields(s, s.connectedTCPIPDevices[i], names[i]);
+    }
+    return rows;
 }
 
 bool isPlaceholderName(const QString& name, const TextLookup& tr) {

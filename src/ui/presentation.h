@@ -93,8 +93,8 @@ struct DeviceBlockFields {
 
 // The one row shown while no wireless entry is listed.
 DeviceBlockFields summaryRowFields(const WindowState& s, const TextLookup& tr);
-// The row of one entry of connectedTCPIPDevices.
-DeviceBlockFields deviceRowFields(const WindowState& s, const DiscoveredDevice& entry);
+// The rows of every entry of connectedTCPIPDevices, in order.
+QVector<DeviceBlockFields> deviceRowsFields(const WindowState& s);
 // The endpoint a row's switches act on: the entry's ip, else its serial.
 QString relayControlKey(const DiscoveredDevice& entry);
 

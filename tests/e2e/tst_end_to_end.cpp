@@ -260,8 +260,8 @@ void EndToEndTest::phoneBackAtAnotherEndpointKeepsItsSwitch() {
     QCOMPARE(runRealAdb(adb::connect(after)).output.trimmed(), "connected to " + after);
     QVERIFY(waitUntil(
         [&] {
-            return rig->running(after) && c.enabledEndpoints() == QSet<QString>{after} &&
-                   listedAt(after);
+            return rig->running(after) && rig->scrcpyRuns().size() == 2 &&
+                   c.enabledEndpoints() == QSet<QString>{after} && listedAt(after);
         },
         kRealAdbLimitMs));
     QCOMPARE(rig->scrcpyRuns().last(),

@@ -71,8 +71,7 @@ struct Stage {
 QStringList shownRows(const ZovAdizuZadiRizov& c) {
     const WindowState s = windowStateOf(c);
     QStringList rows;
-    for (const DiscoveredDevice& entry : s.connectedTCPIPDevices) {
-        const DeviceBlockFields fields = deviceRowFields(s, entry);
+    for (const DeviceBlockFields& fields : deviceRowsFields(s)) {
         const StatusLines lines = statusLines(fields, en);
         rows << QStringList{fields.name, lines.audio ? en(*lines.audio) : "-",
                             lines.wireless ? en(*lines.wireless) : "-",
