@@ -26,9 +26,17 @@ QVector<DiscoveredDevice> parseAndLog(const ControllerRef& r, const QString& lis
 void ZovAdizuZadiRizov::refreshDevices() {
     runInBackground(QoS::UserInitiated, [](const ControllerRef& r) {
         r.appendLog(QStringLiteral("[Debug] refreshDevices started"));
-        const QString output = r.runADB(adb::devicesLong()).output;
+        const AdbResult listing = r.runADB(adb::devicesLong());
+        const QString& output = listing.output;
         r.appendLog(QStringLiteral("\n=== adb devices -l の実行結果 ===\n") + output +
                     QStringLiteral("\n==========================\n"));
+        // Emptying the list on a failed call would drop every row whose switch is off, every
+        // battery reading (and the alarm it holds) and every phone's identity, for one hiccup.
+        if (!deviceListingAnswered(listing.status, output)) {
+            r.appendLog(
+                QStringLiteral("[Debug] adb devices -l failed; the device list stays as it was"));
+            return;
+        }
         QVector<DiscoveredDevice> rows = parseAndLog(r, output);
         // Each endpoint is asked once which phone it reaches, before its row is paired: two
         // phones of one model must never share a row or a switch.

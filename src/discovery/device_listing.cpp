@@ -155,6 +155,10 @@ std::optional<QString> phoneOf(const DiscoveredDevice& row, const SerialNumbers&
     return std::nullopt;
 }
 
+bool deviceListingAnswered(int exitStatus, const QString& output) {
+    return exitStatus == 0 && output.contains(QLatin1String("List of devices attached"));
+}
+
 QStringList endpointsToIdentify(const QVector<DiscoveredDevice>& rows, const SerialNumbers& known) {
     QStringList endpoints;
     for (const DiscoveredDevice& row : rows) {

@@ -29,6 +29,10 @@ struct DeviceListing {
 // never listed) and adb's wireless-debugging service names are dropped.
 DeviceListing parseDeviceListing(const QString& listing);
 
+// adb answered "devices -l" with a device table (possibly empty), rather than failing: a listing
+// that failed (the server restarting, adb killed or timed out) says nothing about the phones.
+bool deviceListingAnswered(int exitStatus, const QString& output);
+
 // The key by which a USB row and a wireless row of one phone are paired when the phone behind the
 // endpoint could not be asked: the model name when the row has one of its own, else the endpoint
 // or serial; lower-cased.

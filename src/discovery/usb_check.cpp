@@ -34,8 +34,13 @@ void runUSBCheck(const ControllerRef& r) {
             "[USBCheck] Reconnecting; will update USB status only (no auto actions)"));
     }
 
-    const QString output = r.runADB(adb::devicesLong()).output;
+    const AdbResult listing = r.runADB(adb::devicesLong());
+    const QString& output = listing.output;
     r.appendLog(QStringLiteral("[USBCheck] ADB output for devices -l:\n") + output);
+    // A failed call is no news of the cable: the next check looks again.
+    if (!deviceListingAnswered(listing.status, output)) {
+        return;
+    }
     const USBPresence presence = findUSBDevice(output);
     if (presence.found && presence.state == kReadyState) {
         r.post([s = presence.serial](ZovAdizuZadiRizov& c) { c.setUpAgainIfWirelessLost(s); });

@@ -567,6 +567,36 @@ private slots:
         }
     }
 
+    // adb failing to list (its server restarting) is no news of the phones: the rows, what each
+    // endpoint reaches and the battery readings, which hold an alarm, stay as they were.
+    void aFailedListingKeepsTheList() {
+        QTemporaryDir dir;
+        const QString failing = dir.filePath("failing");
+        Rig rig({.adb = "when devices -l\nif " + failing +
+                        "\nerr error: protocol fault (couldn't read status): Connection reset by "
+                        "peer\nexit 1\n"
+                        "when devices -l\nout List of devices attached\\n" +
+                        kWirelessLine +
+                        "\n"
+                        "when -s 192.168.1.23:5555 shell getprop ro.serialno\nout R58M12345\n"});
+        ZovAdizuZadiRizov& c = *rig.c;
+        const QStringList shown{"Pixel_7 | Ready | Wireless ready | off"};
+        c.refreshDevices();
+        QVERIFY(waitUntil([&] { return shownRows(c) == shown; }));
+        c.batteryLevels.set({{kEndpoint, 2}});
+        QFile(failing).open(QIODevice::WriteOnly);
+        const auto listings = [&] {
+            return rig.resources.arguments("adb").count(adb::devicesLong());
+        };
+        const auto before = listings();
+        c.refreshDevices();
+        QVERIFY(waitUntil([&] { return listings() > before; }));
+        settle();
+        QCOMPARE(shownRows(c), shown);
+        QCOMPARE(c.serialNumberByEndpoint.value(kEndpoint), "R58M12345");
+        QCOMPARE(c.batteryLevels().value(kEndpoint), 2);
+    }
+
     // The address of each USB phone is looked up in the background, with retries for a phone
     // whose Wi-Fi is still coming up.
     void enrichmentRetriesTheProbe() {
