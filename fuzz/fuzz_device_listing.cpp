@@ -55,7 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                    return r.transport == kTransportUSB;
                }) == usbRows);
     FUZZ_CHECK(visible.size() <= parsed.rows.size());
-    FUZZ_CHECK(mergeWithPreviousRows(visible, visible).size() == visible.size());
+    RowsInUse inUse;
+    inUse.previousRows = visible;
+    FUZZ_CHECK(mergeWithPreviousRows(visible, inUse).size() == visible.size());
+    FUZZ_CHECK(distinctRowNames(visible, {}).size() == visible.size());
     for (const DiscoveredDevice& row : visible) {
         FUZZ_CHECK(findDeviceRow(parsed.rows, row.serial).has_value());
     }
