@@ -129,10 +129,11 @@ private slots:
         // Once healed, adb also lists a phone waiting for authorisation (shown, nothing started)
         // and a wireless one on the watcher's next start.
         fault.end ? fault.end(r) : void();
-        r.resources.setScript("adb",
-                              "when track-devices\noutraw 001510.0.0.9:5555\\tdevice\\n\nhang\n"
-                              "when devices -l\nout R5CT unauthorized usb:1-1\n" +
-                                  kQuietAdb);
+        r.resources.setScript(
+            "adb",
+            "when track-devices\noutraw 001510.0.0.9:5555\\tdevice\\n\nhang\n"
+            "when devices -l\nout List of devices attached\\nR5CT unauthorized usb:1-1\n" +
+                kQuietAdb);
         r.resources.setScript("scrcpy", kHangingScrcpy);
         if (!fault.scrcpy.isEmpty()) {
             r.c->setRelayEnabled(kBad, true);

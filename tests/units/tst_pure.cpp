@@ -289,6 +289,14 @@ void PureTest::decisions() {
     QCOMPARE(seeded.seededEnabled, std::optional(QSet<QString>{"A", "B"}));
     QCOMPARE(chooseRelayTargets({"A", "B", "C"}, {"C", "A"}).targets, (QStringList{"A", "C"}));
 
+    // A listing is news only when adb answered with its table, also right after starting its
+    // server; a failed call says nothing of the phones.
+    QVERIFY(deviceListingAnswered(0,
+                                  "* daemon not running; starting now at tcp:5037\n* daemon "
+                                  "started successfully\nList of devices attached\n\n"));
+    QVERIFY(!deviceListingAnswered(1, "List of devices attached\n"));
+    QVERIFY(!deviceListingAnswered(0, "error: protocol fault (couldn't read status)\n"));
+
     // A switched-on phone back at another endpoint takes its switch there; one back at its own
     // endpoint, or a stranger at a new one, moves nothing.
     const SerialNumbers away{{"10.0.0.2:5555", "PHONE_A"}, {"10.0.0.3:5555", "PHONE_B"}};
