@@ -47,7 +47,7 @@ void connectAndLaunch(const ControllerRef& r, const QString& target, const QStri
                       const std::optional<QString>& usbSerial) {
     if (usbSerial) {
         r.appendLog(QStringLiteral("[Debug] USB target selected; skip adb connect: ") + *usbSerial);
-        launchScrcpy(r, target, scrcpyPath, LaunchGate::Always, *usbSerial);
+        launchScrcpy(r, target, scrcpyPath, LaunchGate::WhileEnabled, *usbSerial);
         return;
     }
     if (isWirelessEndpoint(target)) {
@@ -56,12 +56,12 @@ void connectAndLaunch(const ControllerRef& r, const QString& target, const QStri
                     QStringLiteral(": ") + result.output);
         // adb exits 0 also when the connection failed; the output tells.
         if (connectSucceeded(result)) {
-            launchScrcpy(r, target, scrcpyPath);
+            launchScrcpy(r, target, scrcpyPath, LaunchGate::WhileEnabled);
         }
         return;
     }
     r.appendLog(QStringLiteral("[Debug] USB target selected; skip adb connect: ") + target);
-    launchScrcpy(r, target, scrcpyPath);
+    launchScrcpy(r, target, scrcpyPath, LaunchGate::WhileEnabled);
 }
 
 void startRelayOnWorker(const ControllerRef& r) {
@@ -122,6 +122,9 @@ void startRelayOnWorker(const ControllerRef& r) {
     // The choice, the seeding and the "starting" flags in one main-thread step, so that the
     // enabled set cannot change between reading and seeding it.
     const auto targets = r.read([&candidates](ZovAdizuZadiRizov& c) {
+        // Read again here: a switch turned off since the inputs were read stays off.
+        candidates.removeIf(
+            [&](const QString& e) { return !c.relayChoiceByEndpoint.value(e, true); });
         const RelayTargets chosen = chooseRelayTargets(candidates, c.enabledEndpoints());
         if (chosen.seededEnabled) {
             c.enabledEndpoints.set(*chosen.seededEnabled);

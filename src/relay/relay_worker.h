@@ -18,7 +18,7 @@ namespace sonavel {
 // the gate, the guard and the registration happen in one step on the main thread. With a USB
 // serial, scrcpy reaches the phone over that cable while its relay goes by `endpoint`.
 LaunchOutcome launchScrcpy(const ControllerRef& ref, const QString& endpoint,
-                           const QString& scrcpyPath, LaunchGate gate = LaunchGate::Always,
+                           const QString& scrcpyPath, LaunchGate gate = LaunchGate::WhileEnabled,
                            const QString& usbSerial = QString());
 
 // The per-endpoint start: connects a wireless endpoint, checks the bundled files, launches

@@ -65,8 +65,8 @@ enum class LaunchOutcome {
 };
 
 enum class LaunchGate {
-    Always,        // the relay start relays a single candidate without enabling it
-    WhileEnabled,  // per-endpoint starts: an endpoint switched off meanwhile stays off
+    Always,        // no switch is consulted (no caller needs it since starts switch on)
+    WhileEnabled,  // every start: an endpoint switched off meanwhile stays off
 };
 
 // What a worker keeps of a launch to wait for it or end it.
