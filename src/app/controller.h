@@ -221,8 +221,8 @@ public:
     // The watcher lists a switched-on endpoint again: its relay starts at once rather than at the
     // reconnect loop's next tick.
     void relayReturnedEndpoint(const QString& endpoint);
-    // Endpoints whose relay start the watcher's path has under way; the reconnect pass leaves
-    // them alone.
+    // Endpoints whose relay start the watcher's path or the switch has under way; the reconnect
+    // pass and the watcher leave them alone.
     QSet<QString> returnStartsUnderWay;
     // The relay switch last chosen for each endpoint, stored between runs and kept for phones that
     // are away: on, the phone is relayed again as soon as it is reachable; off, no automatic start
