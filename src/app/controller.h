@@ -16,6 +16,7 @@
 #include "battery/alert_decision.h"
 #include "battery/alert_notifier.h"
 #include "battery/alert_sound.h"
+#include "discovery/device_listing.h"
 #include "discovery/discovered_device.h"
 #include "platform/repeating_timer.h"
 #include "relay/silence_cause.h"
@@ -86,6 +87,12 @@ public:
     // Per endpoint, the latest known reason why its relay plays nothing; an endpoint whose relay
     // has run for a while without one has no entry.
     Published<QMap<QString, SilenceCause>> silenceCauses{this, {}};
+    // The serials and endpoints adb listed at the last refresh: a row not among them is a phone
+    // kept in the list for its switch, not one that can be reached.
+    Published<QSet<QString>> listedSerials{this, {}};
+    // USB serials whose phone has no Wi-Fi address (mobile data only, or Wi-Fi off): they stay on
+    // USB and their row says why.
+    Published<QSet<QString>> serialsWithoutWifi{this, {}};
 
     // ---- Plain stored properties (main thread only, not observed) ----
     QSet<QString> knownPhysicalSerials;
@@ -165,6 +172,14 @@ public:
     void applyDeviceList(const QVector<DiscoveredDevice>& rows);
     QVector<DiscoveredDevice> buildVisibleRows(const QVector<DiscoveredDevice>& rows) const;
     static QString deviceRowKey(const DiscoveredDevice& row);
+    // What the list's rows are kept and paired by: the switches, the running relays, the battery
+    // readings and the phones behind the endpoints.
+    RowsInUse rowsInUse() const;
+    // The serial number of the phone behind each connected endpoint, asked once per connection.
+    SerialNumbers serialNumberByEndpoint;
+    // A relay running under a USB serial whose row now has an endpoint goes by that endpoint, the
+    // name its row's switch uses; the process runs on undisturbed.
+    void adoptPairedRelays(const QVector<DiscoveredDevice>& visible);
     std::optional<DiscoveredDevice> findDeviceRow(const QString& identifier) const;
     void enrichIPsForUSBDevices();
     void startUSBDetection();

@@ -61,8 +61,11 @@ void connectAndStart(const ControllerRef& r, const DiscoveredDevice& row,
 }  // namespace
 
 std::optional<DiscoveredDevice> pickWirelessRow(const QVector<DiscoveredDevice>& rows) {
+    // A phone on USB whose endpoint is connected has one row, the USB one, carrying the
+    // endpoint: it counts, or the flow would set up again a phone that is already on Wi-Fi and
+    // never relay it.
     for (const DiscoveredDevice& row : rows) {
-        if (row.transport == kTransportTCPIP && row.ip && !row.ip->isEmpty()) {
+        if (row.ip && !row.ip->isEmpty()) {
             return row;
         }
     }

@@ -10,7 +10,8 @@
 
 namespace sonavel {
 
-// The first wireless row that has an address to connect to, in list order.
+// The first row that has a wireless address to connect to, in list order: a wireless row, or a
+// USB row paired with its phone's endpoint.
 std::optional<DiscoveredDevice> pickWirelessRow(const QVector<DiscoveredDevice>& rows);
 
 // The first USB row, whatever its state: an unauthorised phone is still worth a setup attempt.

@@ -118,6 +118,22 @@ void runUSBSetup(const ControllerRef& r, const QString& serial) {
                 serial);
     r.runADB(adb::startServer());
     r.sleep(kServerSettleSeconds);
+    // The Wi-Fi address first: a phone without one (mobile data only, Wi-Fi off) stays on USB,
+    // its daemon left as it was rather than opened on the network for nothing.
+    std::optional<QString> address;
+    for (const QString& command : ipProbeCommands()) {
+        address = addressFromProbeOutput(r.runADB(adb::shell(serial, command)).output);
+        if (address) {
+            break;
+        }
+    }
+    if (!address) {
+        r.appendLog(QStringLiteral("[Debug] autoUSBSetupIfNeeded failed to get IP"));
+        r.appendLog(
+            QStringLiteral("Failed to determine Android IP over USB. Ensure Wireless debugging "
+                           "or Wi\u2011Fi is enabled."));
+        return;
+    }
     // "tcpip" restarts the phone's adb daemon, which drops every connection to it, a relay over
     // Wi-Fi included. A daemon already on the port needs no restart (scrcpy asks the same
     // property before it restarts one).
@@ -125,8 +141,8 @@ void runUSBSetup(const ControllerRef& r, const QString& serial) {
         r.appendLog(QStringLiteral("[Debug] Auto USB setup: serial ") + serial +
                     QStringLiteral(" already listens on port 5555; no tcpip"));
     } else {
-        // A refusal (unauthorised phone, cable pulled) is only logged: the probe below tells
-        // whether the phone still answers.
+        // A refusal (unauthorised phone, cable pulled) is only logged: the connect below tells
+        // whether the phone answers on the network all the same.
         const AdbResult tcpip = r.runADB(adb::tcpip(serial));
         r.appendLog(QStringLiteral("[Debug] adb tcpip output: ") + tcpip.output);
         r.appendLog(QStringLiteral(
@@ -137,33 +153,21 @@ void runUSBSetup(const ControllerRef& r, const QString& serial) {
         return;
     }
 
-    for (const QString& command : ipProbeCommands()) {
-        const std::optional<QString> address =
-            addressFromProbeOutput(r.runADB(adb::shell(serial, command)).output);
-        if (!address) {
-            continue;
-        }
-        const QString endpoint = adb::endpointFor(*address);
-        r.post([serial, endpoint, address = *address](ZovAdizuZadiRizov& c) {
-            applySetupEndpoint(c, serial, endpoint, address);
-        });
-        r.appendLog(QStringLiteral("[Debug] Auto USB setup: discovered IP ") + endpoint);
-        const AdbResult connected = r.runADB(adb::connect(endpoint));
-        r.appendLog(QStringLiteral("[Debug] adb connect output: ") + connected.output);
-        // adb exits 0 also when it could not connect; the output tells.
-        if (!connectSucceeded(connected)) {
-            r.appendLog(
-                QStringLiteral("[Debug] adb connect failed in autoUSBSetupIfNeeded for endpoint ") +
-                endpoint);
-            return;
-        }
-        r.post([endpoint](ZovAdizuZadiRizov& c) { applySetupConnected(c, endpoint); });
+    const QString endpoint = adb::endpointFor(*address);
+    r.post([serial, endpoint, address = *address](ZovAdizuZadiRizov& c) {
+        applySetupEndpoint(c, serial, endpoint, address);
+    });
+    r.appendLog(QStringLiteral("[Debug] Auto USB setup: discovered IP ") + endpoint);
+    const AdbResult connected = r.runADB(adb::connect(endpoint));
+    r.appendLog(QStringLiteral("[Debug] adb connect output: ") + connected.output);
+    // adb exits 0 also when it could not connect; the output tells.
+    if (!connectSucceeded(connected)) {
+        r.appendLog(
+            QStringLiteral("[Debug] adb connect failed in autoUSBSetupIfNeeded for endpoint ") +
+            endpoint);
         return;
     }
-    r.appendLog(QStringLiteral("[Debug] autoUSBSetupIfNeeded failed to get IP"));
-    r.appendLog(
-        QStringLiteral("Failed to determine Android IP over USB. Ensure Wireless debugging "
-                       "or Wi\u2011Fi is enabled."));
+    r.post([endpoint](ZovAdizuZadiRizov& c) { applySetupConnected(c, endpoint); });
 }
 
 void ZovAdizuZadiRizov::autoUSBSetupIfNeeded(const QString& serial) {

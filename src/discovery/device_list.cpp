@@ -30,7 +30,23 @@ void ZovAdizuZadiRizov::refreshDevices() {
         r.appendLog(QStringLiteral("\n=== adb devices -l の実行結果 ===\n") + output +
                     QStringLiteral("\n==========================\n"));
         QVector<DiscoveredDevice> rows = parseAndLog(r, output);
-        r.post([rows = std::move(rows)](ZovAdizuZadiRizov& c) { c.applyDeviceList(rows); });
+        // Each endpoint is asked once which phone it reaches, before its row is paired: two
+        // phones of one model must never share a row or a switch.
+        const auto known = r.read([](ZovAdizuZadiRizov& c) { return c.serialNumberByEndpoint; });
+        SerialNumbers answered;
+        for (const QString& endpoint : endpointsToIdentify(rows, known.value_or(SerialNumbers{}))) {
+            const AdbResult result = r.runADB(adb::serialNumber(endpoint));
+            const QString number = result.output.trimmed();
+            if (result.status == 0 && !number.isEmpty() && !number.contains(QLatin1Char('\n'))) {
+                answered.insert(endpoint, number);
+            }
+        }
+        r.post([rows = std::move(rows), answered](ZovAdizuZadiRizov& c) {
+            for (auto it = answered.cbegin(); it != answered.cend(); ++it) {
+                c.serialNumberByEndpoint.insert(it.key(), it.value());
+            }
+            c.applyDeviceList(rows);
+        });
         // Not ordered against the step above: the probe may still read the previous list.
         startIPEnrichment(r);
     });
@@ -49,11 +65,6 @@ void ZovAdizuZadiRizov::applyDeviceList(const QVector<DiscoveredDevice>& rows) {
                   QStringLiteral(", ip=") + ipText(row.ip) + QStringLiteral(", transport=") +
                   row.transport);
     }
-    const QVector<DiscoveredDevice> visible = buildVisibleRows(rows);
-    const QVector<DiscoveredDevice> merged =
-        mergeWithPreviousRows(visible, connectedTCPIPDevices());
-    discoveredDevices.set(merged);
-    connectedTCPIPDevices.set(merged);
     QSet<QString> listed;
     for (const DiscoveredDevice& row : rows) {
         listed.insert(row.serial);
@@ -61,6 +72,16 @@ void ZovAdizuZadiRizov::applyDeviceList(const QVector<DiscoveredDevice>& rows) {
             knownPhysicalSerials.insert(row.serial);
         }
     }
+    // An endpoint that is no longer connected may reach another phone when it is next: its answer
+    // is asked again then.
+    serialNumberByEndpoint.removeIf(
+        [&listed](const auto& it) { return !listed.contains(it.key()); });
+    const QVector<DiscoveredDevice> visible = buildVisibleRows(rows);
+    adoptPairedRelays(visible);
+    const QVector<DiscoveredDevice> merged = mergeWithPreviousRows(visible, rowsInUse());
+    listedSerials.set(listed);
+    discoveredDevices.set(merged);
+    connectedTCPIPDevices.set(merged);
     dropBatteryReadingsNotListed(listed);
     appendLog(QStringLiteral("[Debug] Visible device rows count: ") +
               QString::number(visible.size()));
@@ -73,7 +94,12 @@ void ZovAdizuZadiRizov::applyDeviceList(const QVector<DiscoveredDevice>& rows) {
 
 QVector<DiscoveredDevice> ZovAdizuZadiRizov::buildVisibleRows(
     const QVector<DiscoveredDevice>& rows) const {
+    return sonavel::buildVisibleRows(rows, rowsInUse());
+}
+
+RowsInUse ZovAdizuZadiRizov::rowsInUse() const {
     RowsInUse inUse;
+    inUse.serialNumbers = serialNumberByEndpoint;
     inUse.previousRows = connectedTCPIPDevices();
     inUse.enabledEndpoints = enabledEndpoints();
     for (auto it = scrcpyProcesses.cbegin(); it != scrcpyProcesses.cend(); ++it) {
@@ -85,7 +111,7 @@ QVector<DiscoveredDevice> ZovAdizuZadiRizov::buildVisibleRows(
     for (auto it = levels.cbegin(); it != levels.cend(); ++it) {
         inUse.batteryEndpoints.insert(it.key());
     }
-    return sonavel::buildVisibleRows(rows, inUse);
+    return inUse;
 }
 
 QString ZovAdizuZadiRizov::deviceRowKey(const DiscoveredDevice& row) {

@@ -143,8 +143,42 @@ QString deviceRowKey(const DiscoveredDevice& row) {
     return hasIP(row) ? row.ip->toLower() : row.serial.toLower();
 }
 
+std::optional<QString> phoneOf(const DiscoveredDevice& row, const SerialNumbers& serialNumbers) {
+    if (row.transport == kTransportUSB) {
+        return row.serial;
+    }
+    if (hasIP(row)) {
+        if (const auto it = serialNumbers.constFind(*row.ip); it != serialNumbers.cend()) {
+            return *it;
+        }
+    }
+    return std::nullopt;
+}
+
+QStringList endpointsToIdentify(const QVector<DiscoveredDevice>& rows, const SerialNumbers& known) {
+    QStringList endpoints;
+    for (const DiscoveredDevice& row : rows) {
+        if (row.transport == kTransportTCPIP && hasIP(row) && !known.contains(*row.ip) &&
+            !endpoints.contains(*row.ip)) {
+            endpoints << *row.ip;
+        }
+    }
+    return endpoints;
+}
+
+namespace {
+
+bool samePhone(const DiscoveredDevice& a, const DiscoveredDevice& b, const SerialNumbers& known) {
+    const auto phoneA = phoneOf(a, known);
+    const auto phoneB = phoneOf(b, known);
+    return phoneA && phoneB && *phoneA == *phoneB;
+}
+
+}  // namespace
+
 QVector<DiscoveredDevice> buildVisibleRows(const QVector<DiscoveredDevice>& rows,
                                            const RowsInUse& inUse) {
+    const SerialNumbers& known = inUse.serialNumbers;
     QVector<DiscoveredDevice> usbRows;
     QVector<DiscoveredDevice> wifiRows;
     for (const DiscoveredDevice& row : rows) {
@@ -160,11 +194,20 @@ QVector<DiscoveredDevice> buildVisibleRows(const QVector<DiscoveredDevice>& rows
     for (const DiscoveredDevice& usb : usbRows) {
         const QString key = deviceRowKey(usb);
         const DiscoveredDevice* partner = nullptr;
+        // The phone's own number first: a twin of the same model listed earlier must not take it.
         for (const DiscoveredDevice& wifi : wifiRows) {
-            if (!consumed.contains(*wifi.ip) &&
-                (deviceRowKey(wifi) == key || wifi.name == usb.name)) {
+            if (!consumed.contains(*wifi.ip) && samePhone(usb, wifi, known)) {
                 partner = &wifi;
                 break;
+            }
+        }
+        for (const DiscoveredDevice& wifi : wifiRows) {
+            if (partner) {
+                break;
+            }
+            if (!consumed.contains(*wifi.ip) && !phoneOf(wifi, known) &&
+                (deviceRowKey(wifi) == key || wifi.name == usb.name)) {
+                partner = &wifi;
             }
         }
         if (partner) {
@@ -179,9 +222,8 @@ QVector<DiscoveredDevice> buildVisibleRows(const QVector<DiscoveredDevice>& rows
         if (consumed.contains(*wifi.ip)) {
             continue;
         }
-        const QString key = deviceRowKey(wifi);
         const bool duplicate = std::any_of(result.begin(), result.end(), [&](const auto& r) {
-            return (hasIP(r) && *r.ip == *wifi.ip) || deviceRowKey(r) == key;
+            return (hasIP(r) && *r.ip == *wifi.ip) || samePhone(r, wifi, known);
         });
         if (!duplicate) {
             result << wifi;
@@ -203,7 +245,17 @@ QVector<DiscoveredDevice> buildVisibleRows(const QVector<DiscoveredDevice>& rows
         const bool listed = std::any_of(result.begin(), result.end(), [&](const auto& r) {
             return r.ip == old.ip || r.serial == old.serial;
         });
-        if (!listed) {
+        if (listed) {
+            continue;
+        }
+        // The phone is still here on USB: its endpoint, and so its switch, stay on its one row.
+        const auto phone = phoneOf(old, known);
+        const auto usb = std::find_if(result.begin(), result.end(), [&](const auto& r) {
+            return r.transport == kTransportUSB && !hasIP(r) && phone && r.serial == *phone;
+        });
+        if (usb != result.end()) {
+            *usb = rebuilt(*usb, old.ip);
+        } else {
             result << old;
         }
     }
@@ -211,18 +263,61 @@ QVector<DiscoveredDevice> buildVisibleRows(const QVector<DiscoveredDevice>& rows
 }
 
 QVector<DiscoveredDevice> mergeWithPreviousRows(const QVector<DiscoveredDevice>& visible,
-                                                const QVector<DiscoveredDevice>& previous) {
+                                                const RowsInUse& inUse) {
     QVector<DiscoveredDevice> merged = visible;
-    for (const DiscoveredDevice& old : previous) {
-        const bool matched = std::any_of(merged.begin(), merged.end(), [&](const auto& m) {
-            return m.serial == old.serial || m.ip == old.ip ||
-                   (!m.name.isEmpty() && m.name == old.name);
+    const auto standsFor = [&merged](const QString& serial, const std::optional<QString>& ip) {
+        return std::any_of(merged.begin(), merged.end(), [&](const auto& m) {
+            return m.serial == serial || (hasIP(m) && m.ip == ip) || (ip && m.serial == *ip) ||
+                   (hasIP(m) && *m.ip == serial);
         });
-        if (!matched) {
+    };
+    for (const DiscoveredDevice& old : inUse.previousRows) {
+        const QString key = relayKeyOf(old);
+        if ((inUse.enabledEndpoints.contains(key) || inUse.runningEndpoints.contains(key)) &&
+            !standsFor(old.serial, old.ip)) {
             merged << old;
         }
     }
+    // A switch left on for a phone not seen yet (stored from an earlier run): its row says so and
+    // lets the user turn it off.
+    QStringList switchedOn(inUse.enabledEndpoints.begin(), inUse.enabledEndpoints.end());
+    switchedOn.sort();
+    for (const QString& key : switchedOn) {
+        const bool wireless = key.contains(QLatin1Char(':'));
+        if (standsFor(key, wireless ? std::optional<QString>(key) : std::nullopt)) {
+            continue;
+        }
+        DiscoveredDevice row;
+        row.serial = key;
+        row.name = key;
+        row.state = QStringLiteral("offline");
+        row.transport = wireless ? kTransportTCPIP : kTransportUSB;
+        if (wireless) {
+            row.ip = key;
+        }
+        merged << row;
+    }
     return merged;
+}
+
+QStringList distinctRowNames(const QVector<DiscoveredDevice>& rows,
+                             const SerialNumbers& serialNumbers) {
+    QMap<QString, int> uses;
+    for (const DiscoveredDevice& row : rows) {
+        ++uses[row.name];
+    }
+    QStringList names;
+    for (const DiscoveredDevice& row : rows) {
+        if (uses.value(row.name) < 2) {
+            names << row.name;
+            continue;
+        }
+        // An endpoint not asked yet: its address, since every endpoint ends in the same port.
+        const QString fallback = hasIP(row) ? row.ip->section(QLatin1Char(':'), 0, 0) : row.serial;
+        const QString phone = phoneOf(row, serialNumbers).value_or(fallback);
+        names << row.name + QStringLiteral(" (") + phone.right(4) + QLatin1Char(')');
+    }
+    return names;
 }
 
 std::optional<DiscoveredDevice> findDeviceRow(const QVector<DiscoveredDevice>& rows,

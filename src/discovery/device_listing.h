@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QMap>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -28,29 +29,50 @@ struct DeviceListing {
 // never listed) and adb's wireless-debugging service names are dropped.
 DeviceListing parseDeviceListing(const QString& listing);
 
-// The key by which a USB row and a wireless row of one phone are paired: the model name when the
-// row has one of its own, else the endpoint or serial; lower-cased.
+// The key by which a USB row and a wireless row of one phone are paired when the phone behind the
+// endpoint could not be asked: the model name when the row has one of its own, else the endpoint
+// or serial; lower-cased.
 QString deviceRowKey(const DiscoveredDevice& row);
 
-// What decides whether a wireless row of the previous list is still in use and must stay listed
-// although adb no longer lists it.
+// The serial number ("ro.serialno") of the phone behind each wireless endpoint, as that phone
+// answered it. A USB serial is the phone's serial number itself.
+using SerialNumbers = QMap<QString, QString>;
+
+// The phone a row stands for: its USB serial, or the serial number its endpoint answered; none
+// for an endpoint not asked yet.
+std::optional<QString> phoneOf(const DiscoveredDevice& row, const SerialNumbers& serialNumbers);
+
+// The wireless endpoints of a listing that still have to be asked for their phone's serial number.
+QStringList endpointsToIdentify(const QVector<DiscoveredDevice>& rows, const SerialNumbers& known);
+
+// What decides whether a row of the previous list is still in use and must stay listed although
+// adb no longer lists it.
 struct RowsInUse {
     QVector<DiscoveredDevice> previousRows;  // the current connectedTCPIPDevices
     QSet<QString> enabledEndpoints;
     QSet<QString> runningEndpoints;  // endpoints whose scrcpy process still runs
     QSet<QString> batteryEndpoints;  // endpoints with a battery reading
+    SerialNumbers serialNumbers;
 };
 
 // USB rows (each paired with the wireless row of the same phone when there is one), then the
-// unpaired wireless rows, then the previous wireless rows still in use.
+// unpaired wireless rows, then the previous wireless rows still in use. Rows are one phone when
+// they are the same phone by serial number; the model name pairs them only when the endpoint's
+// phone is not known, and never tells two known phones apart. A previous endpoint of a phone now
+// listed on USB only goes back to that phone's row, so its switch stays where it was.
 QVector<DiscoveredDevice> buildVisibleRows(const QVector<DiscoveredDevice>& rows,
                                            const RowsInUse& inUse);
 
-// The visible rows followed by every previous row that none of them (nor an earlier carried row)
-// matches by serial, by ip (two absent ips match) or by a non-empty name: a refresh never drops
-// a row by itself.
+// The visible rows, then the previous rows no visible row stands for whose relay is switched on or
+// runs (a phone that has gone is shown as such while the user wants it), then a row for each
+// switched-on name no row stands for. A row whose phone has gone and whose switch is off leaves.
 QVector<DiscoveredDevice> mergeWithPreviousRows(const QVector<DiscoveredDevice>& visible,
-                                                const QVector<DiscoveredDevice>& previous);
+                                                const RowsInUse& inUse);
+
+// Two or more rows under one name: the last four characters of each one's phone (its serial
+// number, else its serial) tell them apart. Returns the display name of each row.
+QStringList distinctRowNames(const QVector<DiscoveredDevice>& rows,
+                             const SerialNumbers& serialNumbers);
 
 // The first row whose serial, else whose ip, equals the identifier exactly.
 std::optional<DiscoveredDevice> findDeviceRow(const QVector<DiscoveredDevice>& rows,

@@ -28,4 +28,10 @@ struct DiscoveredDevice {
     friend bool operator==(const DiscoveredDevice&, const DiscoveredDevice&) = default;
 };
 
+// The name a row's relay switch and settings go by: its wireless endpoint when it has one, else
+// its USB serial. A relay runs under this name whichever transport carries it.
+inline QString relayKeyOf(const DiscoveredDevice& row) {
+    return row.ip ? *row.ip : row.serial;
+}
+
 }  // namespace sonavel

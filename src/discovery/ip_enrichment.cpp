@@ -11,18 +11,23 @@ namespace {
 constexpr int kProbeAttempts = 3;
 constexpr double kRetryPauseSec = 0.4;
 
-std::optional<QString> probeOnce(const ControllerRef& r, const QString& serial) {
+// answered: set when the phone ran a probe command, so that finding no address means it has no
+// Wi-Fi address rather than that it could not be asked.
+std::optional<QString> probeOnce(const ControllerRef& r, const QString& serial, bool& answered) {
     for (const QString& command : ipProbeCommands()) {
-        if (auto address = addressFromProbeOutput(r.runADB(adb::shell(serial, command)).output)) {
+        const AdbResult result = r.runADB(adb::shell(serial, command));
+        answered = answered || result.status == 0;
+        if (auto address = addressFromProbeOutput(result.output)) {
             return address;
         }
     }
     return std::nullopt;
 }
 
-std::optional<QString> probeWithRetries(const ControllerRef& r, const QString& serial) {
+std::optional<QString> probeWithRetries(const ControllerRef& r, const QString& serial,
+                                        bool& answered) {
     for (int attempt = 1; attempt <= kProbeAttempts; ++attempt) {
-        if (auto address = probeOnce(r, serial)) {
+        if (auto address = probeOnce(r, serial, answered)) {
             return address;
         }
         r.appendLog(QStringLiteral("[Debug] enrichIPsForUSBDevices retry #") +
@@ -56,7 +61,16 @@ void startIPEnrichment(const ControllerRef& ref) {
             if (row.transport != kTransportUSB) {
                 continue;
             }
-            if (const auto address = probeWithRetries(r, row.serial)) {
+            bool answered = false;
+            const auto address = probeWithRetries(r, row.serial, answered);
+            r.post([serial = row.serial, offWifi = !address && answered](ZovAdizuZadiRizov& c) {
+                if (c.serialsWithoutWifi().contains(serial) != offWifi) {
+                    c.serialsWithoutWifi.mutate([&](QSet<QString>& set) {
+                        offWifi ? void(set.insert(serial)) : void(set.remove(serial));
+                    });
+                }
+            });
+            if (address) {
                 const QString endpoint = adb::endpointFor(*address);
                 DiscoveredDevice rebuilt;
                 rebuilt.serial = row.serial;

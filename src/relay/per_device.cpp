@@ -251,6 +251,33 @@ void ZovAdizuZadiRizov::moveEndpoint(const QString& from, const QString& to) {
     }
 }
 
+void ZovAdizuZadiRizov::adoptPairedRelays(const QVector<DiscoveredDevice>& visible) {
+    for (const DiscoveredDevice& row : visible) {
+        if (row.transport != kTransportUSB || !row.ip) {
+            continue;
+        }
+        const QString& serial = row.serial;
+        const QString& endpoint = *row.ip;
+        if (!enabledEndpoints().contains(serial) && !scrcpyProcesses.contains(serial)) {
+            continue;
+        }
+        if (hasRunningScrcpy(*this, serial) && hasRunningScrcpy(*this, endpoint)) {
+            // Two relays of one phone would play its sound twice: the one its row shows stays.
+            appendLog(QStringLiteral("[PerDevice] Second relay of the phone at ") + endpoint +
+                      QStringLiteral(" ends: ") + serial);
+            setRelayEnabled(serial, false);
+            continue;
+        }
+        appendLog(QStringLiteral("[PerDevice] Relay of ") + serial +
+                  QStringLiteral(" goes by its endpoint ") + endpoint);
+        renameRelay(*this, serial, endpoint);
+        if (enabledEndpoints().contains(serial)) {
+            // The endpoint had its own switch on already: the serial's is one switch too many.
+            enabledEndpoints.mutate([&](QSet<QString>& set) { set.remove(serial); });
+        }
+    }
+}
+
 void ZovAdizuZadiRizov::recordRelayChoices(const QSet<QString>& endpoints, bool on) {
     bool changed = false;
     for (const QString& endpoint : endpoints) {

@@ -43,7 +43,13 @@ struct StartInputs {
     QMap<QString, bool> choices;
 };
 
-void connectAndLaunch(const ControllerRef& r, const QString& target, const QString& scrcpyPath) {
+void connectAndLaunch(const ControllerRef& r, const QString& target, const QString& scrcpyPath,
+                      const std::optional<QString>& usbSerial) {
+    if (usbSerial) {
+        r.appendLog(QStringLiteral("[Debug] USB target selected; skip adb connect: ") + *usbSerial);
+        launchScrcpy(r, target, scrcpyPath, LaunchGate::Always, *usbSerial);
+        return;
+    }
     if (isWirelessEndpoint(target)) {
         const AdbResult result = r.runADB(adb::connect(target));
         r.appendLog(QStringLiteral("[Debug] adb connect output for ") + target +
@@ -138,7 +144,7 @@ void startRelayOnWorker(const ControllerRef& r) {
     }
 
     for (const QString& target : *targets) {
-        connectAndLaunch(r, target, *scrcpyPath);
+        connectAndLaunch(r, target, *scrcpyPath, usbSerialCarrying(target, inputs->devices));
     }
 
     r.post([](ZovAdizuZadiRizov& c) {

@@ -64,4 +64,43 @@ QStringList missingEndpoints(const ZovAdizuZadiRizov& c) {
     return missing;
 }
 
+void renameRelay(ZovAdizuZadiRizov& c, const QString& from, const QString& to) {
+    if (c.enabledEndpoints().contains(from) && !c.enabledEndpoints().contains(to)) {
+        c.enabledEndpoints.mutate([&](QSet<QString>& set) {
+            set.remove(from);
+            set.insert(to);
+        });
+    }
+    if (c.relayChoiceByEndpoint.contains(from)) {
+        const bool on = c.relayChoiceByEndpoint.take(from);
+        if (!c.relayChoiceByEndpoint.contains(to)) {
+            c.relayChoiceByEndpoint.insert(to, on);
+        }
+    }
+    const auto carry = [&](auto& published) {
+        if (published().contains(from) && !published().contains(to)) {
+            published.mutate([&](auto& map) { map.insert(to, map.value(from)); });
+        }
+    };
+    carry(c.videoEnabledByEndpoint);
+    carry(c.audioBufferMsByEndpoint);
+    c.savePerEndpointSettings();
+    if (!c.scrcpyProcesses.contains(to) && c.scrcpyProcesses.contains(from)) {
+        ScrcpyProcess* process = storedScrcpy(c, from);
+        if (process) {
+            process->endpoint = to;
+        }
+        c.scrcpyProcesses.insert(to, c.scrcpyProcesses.take(from));
+        c.scrcpyOutputPipes.insert(to, c.scrcpyOutputPipes.take(from));
+        c.scrcpyErrorPipes.insert(to, c.scrcpyErrorPipes.take(from));
+    }
+    if (const auto cause = c.silenceCauses().constFind(from); cause != c.silenceCauses().cend()) {
+        const SilenceCause moved = *cause;
+        clearSilenceCause(c, from);
+        if (!c.silenceCauses().contains(to)) {
+            setSilenceCause(c, to, moved);
+        }
+    }
+}
+
 }  // namespace sonavel

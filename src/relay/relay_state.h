@@ -36,7 +36,12 @@ struct LaunchStep {
 // registration and the start, in one step. The start's outcome arrives later, through the
 // handle; a program that cannot be started is logged and taken out again on its own.
 LaunchStep beginScrcpyLaunch(ZovAdizuZadiRizov& c, const QString& endpoint,
-                             const QString& scrcpyPath, LaunchGate gate);
+                             const QString& scrcpyPath, LaunchGate gate,
+                             const QString& usbSerial = QString());
+
+// The relay known as `from` goes by `to` from now on: its switch, stored choice, settings, silence
+// cause and running process, which is not disturbed. Nothing moves onto a name that has its own.
+void renameRelay(ZovAdizuZadiRizov& c, const QString& from, const QString& to);
 
 // scrcpyActive, then isRunning: true exactly when a scrcpy process is tracked.
 void settleRelayFlagsFromProcesses(ZovAdizuZadiRizov& c);

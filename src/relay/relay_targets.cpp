@@ -7,7 +7,7 @@ QStringList relayCandidates(const QVector<DiscoveredDevice>& devices,
     QStringList usb;
     for (const DiscoveredDevice& row : devices) {
         if (row.transport == kTransportUSB && row.state == QLatin1String("device")) {
-            usb << row.serial;
+            usb << relayKeyOf(row);
         }
     }
     if (!usb.isEmpty()) {
@@ -20,6 +20,17 @@ QStringList relayCandidates(const QVector<DiscoveredDevice>& devices,
         }
     }
     return wireless;
+}
+
+std::optional<QString> usbSerialCarrying(const QString& key,
+                                         const QVector<DiscoveredDevice>& devices) {
+    for (const DiscoveredDevice& row : devices) {
+        if (row.transport == kTransportUSB && row.state == QLatin1String("device") &&
+            (row.serial == key || row.ip == key)) {
+            return row.serial;
+        }
+    }
+    return std::nullopt;
 }
 
 RelayTargets chooseRelayTargets(const QStringList& candidates, const QSet<QString>& enabled) {

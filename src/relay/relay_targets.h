@@ -19,10 +19,16 @@ inline bool isWirelessEndpoint(const QString& endpoint) {
     return endpoint.contains(QLatin1Char(':'));
 }
 
-// USB first: the serials of the USB rows in state "device", in list order; only when there is none,
-// the endpoints of the wireless rows that have one, in list order.
+// USB first: the USB rows in state "device", in list order; only when there is none, the
+// endpoints of the wireless rows that have one, in list order. Each phone is named as its row's
+// switch names it (relayKeyOf): the endpoint of a USB row paired with one, else its serial.
 QStringList relayCandidates(const QVector<DiscoveredDevice>& devices,
                             const QVector<DiscoveredDevice>& tcpipDevices);
+
+// The USB serial over which the phone named `key` can be relayed now, if it is attached and
+// ready: its relay then runs over the cable, under the name `key`.
+std::optional<QString> usbSerialCarrying(const QString& key,
+                                         const QVector<DiscoveredDevice>& devices);
 
 struct RelayTargets {
     QStringList targets;

@@ -147,7 +147,7 @@ void connectHandlers(const ControllerRef& ref, ScrcpyProcess* process) {
 }  // namespace
 
 LaunchStep beginScrcpyLaunch(ZovAdizuZadiRizov& c, const QString& endpoint,
-                             const QString& scrcpyPath, LaunchGate gate) {
+                             const QString& scrcpyPath, LaunchGate gate, const QString& usbSerial) {
     if (gate == LaunchGate::WhileEnabled && !c.enabledEndpoints().contains(endpoint)) {
         return {LaunchOutcome::NotEnabled, std::nullopt};
     }
@@ -165,8 +165,9 @@ LaunchStep beginScrcpyLaunch(ZovAdizuZadiRizov& c, const QString& endpoint,
     auto* process = new ScrcpyProcess(endpoint);
     registerScrcpyProcess(process);
     process->setProgram(scrcpyPath);
-    const QStringList arguments = scrcpyArguments(endpoint, c.videoEnabledForEndpoint(endpoint),
-                                                  c.audioBufferForEndpoint(endpoint));
+    const QStringList arguments =
+        scrcpyArguments(usbSerial.isEmpty() ? endpoint : usbSerial,
+                        c.videoEnabledForEndpoint(endpoint), c.audioBufferForEndpoint(endpoint));
     c.appendLog(QStringLiteral("[AudioRelay] Launching scrcpy for ") + endpoint +
                 QStringLiteral(": scrcpy ") + arguments.join(QLatin1Char(' ')));
     // Passed as an argument vector, never through a shell: an endpoint read from adb's output is
@@ -197,9 +198,10 @@ LaunchStep beginScrcpyLaunch(ZovAdizuZadiRizov& c, const QString& endpoint,
 }
 
 LaunchOutcome launchScrcpy(const ControllerRef& ref, const QString& endpoint,
-                           const QString& scrcpyPath, LaunchGate gate) {
-    const std::optional<LaunchStep> step = ref.read(
-        [&](ZovAdizuZadiRizov& c) { return beginScrcpyLaunch(c, endpoint, scrcpyPath, gate); });
+                           const QString& scrcpyPath, LaunchGate gate, const QString& usbSerial) {
+    const std::optional<LaunchStep> step = ref.read([&](ZovAdizuZadiRizov& c) {
+        return beginScrcpyLaunch(c, endpoint, scrcpyPath, gate, usbSerial);
+    });
     if (!step) {
         return LaunchOutcome::Failed;  // the controller is gone
     }

@@ -22,7 +22,9 @@ class ScrcpyProcess : public QProcess {
 public:
     explicit ScrcpyProcess(const QString& endpoint);
 
-    const QString endpoint;
+    // The name its relay goes by; it changes when a relay begun under a USB serial is found to
+    // belong to a row with an endpoint (renameRelay).
+    QString endpoint;
     // Unique for the life of the program: compares launches without comparing addresses, which
     // can be reused once an ended process has been deleted.
     const quint64 launchId;

@@ -41,6 +41,12 @@ inline QStringList getprop(const QString& target, const QString& property) {
             property};
 }
 
+// The phone's own serial number: the same over every transport, so it tells which phone an
+// endpoint reaches.
+inline QStringList serialNumber(const QString& target) {
+    return getprop(target, QStringLiteral("ro.serialno"));
+}
+
 inline QStringList dumpsysBattery(const QString& identifier) {
     return {QStringLiteral("-s"), identifier, QStringLiteral("shell"), QStringLiteral("dumpsys"),
             QStringLiteral("battery")};

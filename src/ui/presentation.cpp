@@ -1,6 +1,7 @@
 #include "ui/presentation.h"
 
 #include "battery/alert_notice.h"
+#include "discovery/device_listing.h"
 
 namespace sonavel {
 
@@ -19,6 +20,19 @@ std::optional<SilenceCause> shownSilenceCause(const WindowState& s, const QStrin
 }
 
 }  // namespace
+
+bool awaitingRelay(const WindowState& s) {
+    for (const QString& key : s.enabledEndpoints) {
+        if (s.runningRelayEndpoints.contains(key)) {
+            continue;
+        }
+        const auto cause = s.silenceCauses.constFind(key);
+        if (cause == s.silenceCauses.cend() || !causeOutlastsRetries(*cause)) {
+            return true;
+        }
+    }
+    return false;
+}
 
 bool relayActive(const WindowState& s) {
     return s.scrcpyActive || s.hasRelayProcesses;
@@ -42,6 +56,9 @@ TextKey statusLabel(const WindowState& s) {
     if (s.isRunning) {
         return TextKey::connecting;
     }
+    if (awaitingRelay(s)) {
+        return TextKey::reconnecting;
+    }
     if (hasWirelessDeviceWithIP(s)) {
         return TextKey::readyToConnect;
     }
@@ -58,8 +75,11 @@ QString guideIconName(const WindowState& s) {
     if (relayActive(s)) {
         return QStringLiteral("waveform");
     }
-    if (!s.enabledEndpoints.isEmpty()) {
+    if (s.isRunning && !s.enabledEndpoints.isEmpty()) {
         return QStringLiteral("iphone");
+    }
+    if (awaitingRelay(s)) {
+        return QStringLiteral("arrow.triangle.2.circlepath");
     }
     if (hasWirelessDeviceWithIP(s)) {
         return QStringLiteral("checkmark.circle");
@@ -77,8 +97,11 @@ TextKey connectionGuideKey(const WindowState& s) {
     if (relayActive(s)) {
         return TextKey::guideRelayActive;
     }
-    if (!s.enabledEndpoints.isEmpty()) {
+    if (s.isRunning && !s.enabledEndpoints.isEmpty()) {
         return TextKey::guideRelayStarting;
+    }
+    if (awaitingRelay(s)) {
+        return TextKey::guideReconnecting;
     }
     if (hasWirelessDeviceWithIP(s)) {
         return TextKey::guideConnectionReady;
@@ -141,12 +164,18 @@ DeviceBlockFields summaryRowFields(const WindowState& s, const TextLookup& tr) {
 }
 
 QString relayControlKey(const DiscoveredDevice& entry) {
-    return entry.ip ? *entry.ip : entry.serial;
+    return relayKeyOf(entry);
 }
 
 DeviceBlockFields deviceRowFields(const WindowState& s, const DiscoveredDevice& entry) {
     DeviceBlockFields f;
     f.name = entry.name;
+    const QStringList names = distinctRowNames(s.connectedTCPIPDevices, s.serialNumbers);
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        if (s.connectedTCPIPDevices[i].id == entry.id) {
+            f.name = names[i];
+        }
+    }
     f.endpoint = entry.ip;
     f.usbOK = entry.transport == kTransportUSB || s.isUSBDeviceConnected;
     f.wirelessOK = entry.ip.has_value();
@@ -158,6 +187,11 @@ DeviceBlockFields deviceRowFields(const WindowState& s, const DiscoveredDevice& 
     f.charging = entry.ip && s.batteryCharging.value(*entry.ip, false);
     f.relayControlEndpoint = key;
     f.silenceCause = shownSilenceCause(s, key);
+    f.switchedOn = s.enabledEndpoints.contains(key);
+    f.listed =
+        s.listedSerials.contains(entry.serial) || (entry.ip && s.listedSerials.contains(*entry.ip));
+    f.notOnWifi = !entry.ip && entry.transport == kTransportUSB &&
+                  s.serialsWithoutWifi.contains(entry.serial);
     return f;
 }
 
@@ -170,15 +204,22 @@ bool isPlaceholderName(const QString& name, const TextLookup& tr) {
 StatusLines statusLines(const DeviceBlockFields& f, const TextLookup& tr) {
     const bool endpointNamed = hasEndpoint(f.endpoint) && !isPlaceholderName(f.name, tr);
     StatusLines lines;
+    const TextKey onUsbOnly = f.notOnWifi ? TextKey::rowNotOnWifi : TextKey::preparingWireless;
     if (f.audioOK) {
         lines.audio = TextKey::audioRelayActive;
         lines.wireless = TextKey::ready;
+    } else if (f.switchedOn) {
+        // Switched on and not playing: the loop is at it, and the row says whether adb sees it.
+        lines.audio = TextKey::reconnecting;
+        lines.wireless = !f.listed       ? TextKey::rowNotConnected
+                         : endpointNamed ? TextKey::wirelessReady
+                                         : onUsbOnly;
     } else if (endpointNamed) {
         lines.audio = TextKey::readyToConnect;
         lines.wireless = TextKey::wirelessReady;
     } else if (f.usbOK) {
         lines.audio = TextKey::usbDetected;
-        lines.wireless = TextKey::preparingWireless;
+        lines.wireless = onUsbOnly;
     }
     if (f.silenceCause) {
         lines.silenceCause = silenceCauseText(*f.silenceCause);

@@ -42,6 +42,11 @@ struct WindowState {
     QMap<QString, SilenceCause> silenceCauses;
     // Tool files the resources folder lacks (adb, scrcpy, scrcpy-server).
     QStringList missingTools;
+    // What adb listed at the last refresh, the USB phones without a Wi-Fi address, and the phone
+    // behind each endpoint.
+    QSet<QString> listedSerials;
+    QSet<QString> serialsWithoutWifi;
+    QMap<QString, QString> serialNumbers;
 };
 
 // Main thread only: reads the controller's state of this moment.
@@ -51,6 +56,9 @@ WindowState windowStateOf(const ZovAdizuZadiRizov& controller);
 using TextLookup = std::function<QString(TextKey)>;
 
 bool relayActive(const WindowState& s);
+// A switched-on phone has no running relay, and the reconnect loop is still trying it (no cause
+// that no retry can change holds it back).
+bool awaitingRelay(const WindowState& s);
 bool hasWirelessDeviceWithIP(const WindowState& s);
 TextKey statusLabel(const WindowState& s);
 // The symbol beside the guide; tests the same conditions in the same order as the guide text. A
@@ -75,6 +83,10 @@ struct DeviceBlockFields {
     std::optional<QString> relayControlEndpoint;
     // Why the row's relay is silent; only while its relay switch is on.
     std::optional<SilenceCause> silenceCause;
+    // Its relay switch is on; adb listed it at the last refresh; it is on USB without Wi-Fi.
+    bool switchedOn = false;
+    bool listed = true;
+    bool notOnWifi = false;
 
     friend bool operator==(const DeviceBlockFields&, const DeviceBlockFields&) = default;
 };

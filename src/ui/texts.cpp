@@ -241,6 +241,15 @@ Entry entryFor(TextKey key) {
             return {"Battery %1%", "バッテリー%1%"};
         case TextKey::batteryChargingSpoken:
             return {"charging", "充電中"};
+        case TextKey::rowNotConnected:
+            return {"Not connected", "未接続"};
+        case TextKey::rowNotOnWifi:
+            return {"Not on Wi-Fi: the sound stays on USB", "Wi-Fi未接続のため、USBで接続中"};
+        case TextKey::guideReconnecting:
+            return {
+                "Reconnecting. The sound plays again as soon as the phone is back on the same "
+                "Wi-Fi or plugged in by USB.",
+                "再接続中です。Androidが同じWi-Fiに戻るか、USBで接続されると音声が再び流れます。"};
         case TextKey::listSeparator:
             return {", ", "、"};
     }

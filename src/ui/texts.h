@@ -58,6 +58,12 @@ enum class TextKey {
     silentPhoneLocked,
     silentNoAudioOutput,
     silentToolMissing,
+    // A row's second line: a switched-on phone adb does not list; a USB phone with no Wi-Fi
+    // address.
+    rowNotConnected,
+    rowNotOnWifi,
+    // The guide while a switched-on phone cannot be reached.
+    guideReconnecting,
     // Needs the missing tools' names for %1.
     guideToolsMissing,
     fileMenuTitle,

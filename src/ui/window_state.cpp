@@ -32,6 +32,9 @@ WindowState windowStateOf(const ZovAdizuZadiRizov& c) {
     s.alertHasNoSoundOutput = c.alertHasNoSoundOutput();
     s.silenceCauses = c.silenceCauses();
     s.missingTools = missingToolFiles(c.ref().config().resourcesDir);
+    s.listedSerials = c.listedSerials();
+    s.serialsWithoutWifi = c.serialsWithoutWifi();
+    s.serialNumbers = c.serialNumberByEndpoint;
     return s;
 }
 

@@ -11,6 +11,7 @@
 #include "connect/ip_probe.h"
 #include "support/rig.h"
 #include "tools/adb_commands.h"
+#include "ui/presentation.h"
 
 using namespace sonavel;
 using namespace sonavel::test;
@@ -56,11 +57,36 @@ struct Stage {
         QVERIFY(waitUntilPipeTaken(path(name)));
     }
     QString path(const QString& name) const { return dir.filePath(name); }
+    QByteArray listing() const {
+        QFile file(path("listing"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
 
     QTemporaryDir dir;
     QStringList pipes;
     std::optional<Rig> rig;  // last: ended before the folder goes
 };
+
+// What the window shows of each phone: the row's name, its two status lines and its switch.
+QStringList shownRows(const ZovAdizuZadiRizov& c) {
+    const WindowState s = windowStateOf(c);
+    QStringList rows;
+    for (const DiscoveredDevice& entry : s.connectedTCPIPDevices) {
+        const DeviceBlockFields fields = deviceRowFields(s, entry);
+        const StatusLines lines = statusLines(fields, en);
+        rows << QStringList{fields.name, lines.audio ? en(*lines.audio) : "-",
+                            lines.wireless ? en(*lines.wireless) : "-",
+                            fields.switchedOn ? "on" : "off"}
+                    .join(" | ");
+    }
+    return rows;
+}
+
+QStringList audioOnly(const QString& target) {
+    return QStringList{"-s", target} +
+           QString("--no-window --no-video --no-control --audio-source=output --audio-buffer=150")
+               .split(' ');
+}
 
 }  // namespace
 
@@ -167,7 +193,27 @@ private slots:
     }
 
     void setupOutcomesAndTheAutomaticFlow() {
+        // adb lists two phones on Wi-Fi, and an endpoint the setup connects once it is connected.
+        QTemporaryDir marks;
+        const QString listed2 =
+            "List of devices attached\\n"
+            "192.168.1.230:5555\\tdevice product:a model:Galaxy device:a transport_id:1\\n"
+            "192.168.1.40:37001\\tdevice product:b model:Pixel_8 device:b transport_id:2\\n";
+        QString listing;
+        const QStringList connectable{"999.1.1.1:5555", "192.168.1.40:5555"};
+        const auto forgetConnects = [&] {
+            for (const QString& endpoint : connectable) {
+                QFile::remove(marks.filePath(endpoint));
+            }
+        };
+        for (const QString& endpoint : connectable) {
+            const QString mark = marks.filePath(endpoint);
+            listing += "when connect " + endpoint + "\ntouch " + mark +
+                       "\nout connected to the phone\nwhen devices -l\nif " + mark + "\nout " +
+                       listed2 + endpoint + "\\tdevice product:c model:Pixel_9 device:c\n";
+        }
         const QString script =
+            listing + "when devices -l\nout " + listed2 + "\n" +
             "when -s ERR shell ip -f inet addr .*\nerr Device \"wlan0\" does not exist.\nexit 1\n"
             "when -s ERR shell ip route\nout 999.1.1.0/24 dev wlan0 scope link src 999.1.1.1\n"
             "when -s LOCKED tcpip 5555\nerr error: device unauthorized.\nexit 1\n"
@@ -185,26 +231,29 @@ private slots:
                  {"EMPTY", 3, "", false, ""},
                  {"LOCKED", 1, "192.168.1.40:5555", true, "192.168.1.40:37001"},
                  {"REFUSED", 1, "192.168.1.50:5555", false, ""}}) {
+            forgetConnects();
             Rig rig({.adb = script});
             ZovAdizuZadiRizov& c = *rig.c;
             // 192.168.1.230 begins with 192.168.1.23 but is another phone.
             const QVector<DiscoveredDevice> listed = {wirelessRow("192.168.1.230:5555", "Galaxy"),
                                                       wirelessRow("192.168.1.40:37001", "Pixel_8")};
             c.discoveredDevices.set(listed);
-            c.connectedTCPIPDevices.set(listed);  // the refreshes over an empty listing keep these
+            c.connectedTCPIPDevices.set(listed);
 
             // The USB check, the watcher and the automatic flow may ask at the same moment.
             c.autoUSBSetupIfNeeded(serial);
             c.autoUSBSetupIfNeeded(serial);
             QVERIFY(waitUntil([&] { return c.usbSetupsInProgress.isEmpty(); }));
-            QList<QStringList> expected = {adb::startServer(),
-                                           adb::getprop(serial, "service.adb.tcp.port"),
-                                           adb::tcpip(serial)};
+            // The address first: a phone without one is left on USB, its daemon untouched.
+            QList<QStringList> expected = {adb::startServer()};
             for (int i = 0; i < probes; ++i) {
                 expected << adb::shell(serial, ipProbeCommands()[i]);
             }
-            QCOMPARE(rig.adbCalls(),
-                     endpoint.isEmpty() ? expected : expected << adb::connect(endpoint));
+            if (!endpoint.isEmpty()) {
+                expected << adb::getprop(serial, "service.adb.tcp.port") << adb::tcpip(serial)
+                         << adb::connect(endpoint);
+            }
+            QCOMPARE(rig.adbCalls(), expected);
             // Taken and kept as soon as an address is found, whether or not the connect works.
             QCOMPARE(c.endpoint(), endpoint);
             QCOMPARE(rig.env.settings()->value("endpoint").toString(), endpoint);
@@ -215,13 +264,16 @@ private slots:
 
             // Once a setup has ended, the phone can be set up again.
             c.autoUSBSetupIfNeeded(serial);
-            QVERIFY(waitUntil([&] { return rig.adbCalls().count(adb::tcpip(serial)) == 2; }));
+            QVERIFY(waitUntil([&] {
+                return rig.adbCalls().count(adb::shell(serial, ipProbeCommands()[0])) == 2;
+            }));
         }
 
         // The automatic flow, on status 0 and no word of success: a phone that has not accepted
         // this computer's key.
         const QString endpoint = QStringLiteral("192.168.1.20:5555");
-        Rig rig({.adb = script});
+        Rig rig({.adb = "when devices -l\nout List of devices attached\\n" + endpoint +
+                        "\\tdevice product:p model:Pixel_7 device:p\n" + script});
         ZovAdizuZadiRizov& c = *rig.c;
         DiscoveredDevice noAddress = wirelessRow("10.0.0.1:5555", "Old");
         noAddress.ip.reset();
@@ -342,6 +394,180 @@ private slots:
         QVERIFY(waitUntil([&] { return rig.scrcpyRuns().size() == 2; }));
     }
 
+    // One phone, one row, one relay: what adb and scrcpy are asked and what each row says, as
+    // phones come, go and look alike. Every phone listens on 5555 once set up; the endpoints
+    // answer the serial number of the phone they reach.
+    void onePhoneOneRowOneRelay_data() {
+        QTest::addColumn<QString>("life");
+        QTest::newRow("second phone unplugged") << "unplugged";
+        QTest::newRow("automatic relay and its switch") << "automatic";
+        QTest::newRow("unreachable phone") << "unreachable";
+        QTest::newRow("same-model twins") << "twins";
+        QTest::newRow("mobile data") << "mobile data";
+    }
+    void onePhoneOneRowOneRelay() {
+        QFETCH(QString, life);
+        const QString otherSerial = "R58M0B22", otherEndpoint = "192.168.1.24:5555";
+        const QString otherUsbLine = otherSerial + " device usb:1-2 product:b model:" +
+                                     (life == "twins" ? "Pixel_7" : "Pixel_8") + " device:b";
+        const QString otherWirelessLine =
+            otherEndpoint + " device product:b model:" + (life == "twins" ? "Pixel_7" : "Pixel_8") +
+            " device:b";
+        const QString galaxy = "192.168.1.50:5555", galaxyLine = galaxy + " device model:Galaxy";
+        Stage stage;
+        const QString script =
+            QStringLiteral(
+                "when devices -l\noutfile %1\n"
+                "when -s %2 shell getprop ro.serialno\nout R58M12345\n"
+                "when -s %3 shell getprop ro.serialno\nout R58M0B22\n"
+                "when -s %4 shell getprop ro.serialno\nout GALAXY01\n"
+                "when -s .* shell getprop service.adb.tcp.port\nout 5555\n"
+                // On mobile data: no Wi-Fi interface, a carrier's address and 464XLAT's.
+                "when -s R58M12345 shell ip -f inet .*\nif %5\nerr Device \"wlan0\" does not "
+                "exist.\nexit 1\n"
+                "when -s R58M12345 shell ip route\nif %5\nout 100.64.12.0/24 dev rmnet_data0 "
+                "proto kernel scope link src 100.64.12.7\\n192.0.0.4/32 dev v4-rmnet_data0 "
+                "scope link src 192.0.0.4\n"
+                "when -s R58M12345 shell ip -f inet addr show wlan0.*\nout 192.168.1.23\n"
+                "when -s R58M0B22 shell ip -f inet addr show wlan0.*\nout 192.168.1.24\n"
+                "when connect %2\nif %6\nout failed to connect to '%2'\n"
+                "when connect .*\nout already connected to the phone\n")
+                .arg(stage.list({}), kEndpoint, otherEndpoint, galaxy, stage.path("mobile data"),
+                     stage.path("unreachable"));
+        QFile(stage.path(life)).open(QIODevice::WriteOnly);
+        const auto prepare = [&](TestEnvironment& env) {
+            if (life == "unreachable") {  // switched on in an earlier run
+                env.settings()->setValue("relayEnabledByEndpoint", R"({"192.168.1.23:5555":true})");
+            }
+        };
+        if (life == "unplugged") {
+            stage.list({kUsbLine, otherUsbLine, kWirelessLine, otherWirelessLine});
+        } else if (life == "automatic") {
+            stage.list({kUsbLine, kWirelessLine});
+        } else if (life == "unreachable") {
+            stage.list({galaxyLine});
+        } else if (life == "twins") {
+            stage.list({kUsbLine, kWirelessLine, otherWirelessLine});
+        } else {
+            stage.list({kUsbLine});
+        }
+        // The watcher's table lists what adb lists at the start, as adb's server does.
+        QStringList table;
+        for (const QString& line : QString(stage.listing()).split('\n').mid(1)) {
+            if (!line.isEmpty()) {
+                table << line.section(' ', 0, 0) + "\tdevice";
+            }
+        }
+        const QString stream = QString(frame(table.join('\n') + (table.isEmpty() ? "" : "\n")))
+                                   .replace('\n', "\\n")
+                                   .replace('\t', "\\t");
+        Rig& rig = stage.rig.emplace(
+            RigOptions{.adb = "when track-devices\noutraw " + stream + "\nhang\n" + script,
+                       .prepare = prepare});
+        ZovAdizuZadiRizov& c = *rig.c;
+        const auto shows = [&](const QStringList& rows) {
+            const bool shown = waitUntil([&] { return shownRows(c) == rows; });
+            if (!shown) {
+                qWarning() << "shown:" << shownRows(c) << "wanted:" << rows;
+            }
+            return shown;
+        };
+        const auto row = [](const QString& name, TextKey audio, TextKey wireless, bool on) {
+            return QStringList{name, en(audio), en(wireless), on ? "on" : "off"}.join(" | ");
+        };
+        const QString relaying = row("Pixel_7", TextKey::audioRelayActive, TextKey::ready, true);
+
+        if (life == "unplugged") {
+            // Both relayed; the observed phone is unplugged and the check moves to the other.
+            QVERIFY(
+                shows({row("Pixel_7", TextKey::readyToConnect, TextKey::wirelessReady, false),
+                       row("Pixel_8", TextKey::readyToConnect, TextKey::wirelessReady, false)}));
+            c.setRelayEnabled(kEndpoint, true);
+            c.setRelayEnabled(otherEndpoint, true);
+            QVERIFY(
+                waitUntil([&] { return rig.running(kEndpoint) && rig.running(otherEndpoint); }));
+            const qint64 other = rig.pidOf(otherEndpoint);
+            stage.list({otherUsbLine, kWirelessLine, otherWirelessLine});
+            QVERIFY(waitUntil([&] { return c.observedUSBSerial == otherSerial; }));
+            QVERIFY(waitUntil([&] { return c.usbSetupsInProgress.isEmpty(); }));
+            settle();
+            // Its daemon already listens: no "tcpip" to drop the connections it carries.
+            QVERIFY(!rig.adbCalls().contains(adb::tcpip(otherSerial)) &&
+                    !rig.adbCalls().contains(adb::tcpip(kSerial)));
+            QCOMPARE(rig.pidOf(otherEndpoint), other);
+            QList<QStringList> runs = rig.scrcpyRuns();
+            std::sort(runs.begin(), runs.end());
+            QCOMPARE(runs, (QList<QStringList>{audioOnly(kEndpoint), audioOnly(otherEndpoint)}));
+        } else if (life == "automatic") {
+            QVERIFY(
+                shows({row("Pixel_7", TextKey::readyToConnect, TextKey::wirelessReady, false)}));
+            // Relayed over the cable, under the row's switch, which shows it on.
+            c.autoStartFullFlow();
+            QVERIFY(shows({relaying}));
+            QCOMPARE(c.enabledEndpoints(), QSet<QString>{kEndpoint});
+            QVERIFY(waitUntil([&] { return !rig.scrcpyRuns().isEmpty(); }));
+            QCOMPARE(rig.scrcpyRuns(), QList<QStringList>{audioOnly(kSerial)});
+            // The switch ends it, and nothing starts another.
+            c.setRelayEnabled(kEndpoint, false);
+            QVERIFY(
+                shows({row("Pixel_7", TextKey::readyToConnect, TextKey::wirelessReady, false)}));
+            QVERIFY(waitUntil([] { return liveScrcpyProcessCount() == 0; }));
+            QVERIFY(advance(30));
+            QCOMPARE(rig.scrcpyRuns().size(), 1);
+            // Switched on again, then lost: the loop brings it back, one relay at a time.
+            c.setRelayEnabled(kEndpoint, true);
+            QVERIFY(
+                waitUntil([&] { return rig.running(kEndpoint) && rig.scrcpyRuns().size() == 2; }));
+            ::kill(pid_t(rig.pidOf(kEndpoint)), SIGTERM);
+            const bool back =
+                waitUntil([&] { return rig.scrcpyRuns().size() == 3 && rig.running(kEndpoint); });
+            QVERIFY2(back, qPrintable(QDebug::toString(rig.scrcpyRuns())));
+            QVERIFY(shows({relaying}));
+            QCOMPARE(liveScrcpyProcessCount(), 1);
+        } else if (life == "unreachable") {
+            // Switched on and out of reach: its row says so, and so do the status and the guide.
+            const QString away =
+                row(kEndpoint, TextKey::reconnecting, TextKey::rowNotConnected, true);
+            QVERIFY(shows(
+                {row("Galaxy", TextKey::readyToConnect, TextKey::wirelessReady, false), away}));
+            QVERIFY(waitUntil([&] { return rig.adbCalls().count(adb::connect(kEndpoint)) >= 2; }));
+            const WindowState s = windowStateOf(c);
+            QCOMPARE(statusLabel(s), TextKey::reconnecting);
+            QCOMPARE(connectionGuideKey(s), TextKey::guideReconnecting);
+            QVERIFY(rig.scrcpyRuns().isEmpty());
+            // A phone that leaves with its switch off leaves the list.
+            stage.list({});
+            c.refreshDevices();
+            QVERIFY(shows({away}));
+        } else if (life == "twins") {
+            // Two rows told apart by the end of their serial numbers; each switch relays its own.
+            const QString a = "Pixel_7 (2345)", b = "Pixel_7 (0B22)";
+            QVERIFY(shows({row(a, TextKey::readyToConnect, TextKey::wirelessReady, false),
+                           row(b, TextKey::readyToConnect, TextKey::wirelessReady, false)}));
+            c.setRelayEnabled(otherEndpoint, true);
+            QVERIFY(waitUntil(
+                [&] { return rig.running(otherEndpoint) && rig.scrcpyRuns().size() == 1; }));
+            QVERIFY(shows({row(a, TextKey::readyToConnect, TextKey::wirelessReady, false),
+                           row(b, TextKey::audioRelayActive, TextKey::ready, true)}));
+            QCOMPARE(rig.scrcpyRuns(), QList<QStringList>{audioOnly(otherEndpoint)});
+            c.setRelayEnabled(kEndpoint, true);
+            QVERIFY(
+                waitUntil([&] { return rig.running(kEndpoint) && rig.scrcpyRuns().size() == 2; }));
+            QCOMPARE(rig.scrcpyRuns().last(), audioOnly(kEndpoint));
+        } else {
+            // No Wi-Fi address: the phone stays on USB, untouched, and its row says why.
+            QVERIFY(shows({row("Pixel_7", TextKey::usbDetected, TextKey::rowNotOnWifi, false)}));
+            QVERIFY(waitUntil([&] { return c.usbSetupsInProgress.isEmpty(); }));
+            QVERIFY(advance(30));
+            for (const QStringList& call : rig.adbCalls()) {
+                QVERIFY2((call.value(2) == "shell" && call.value(3).startsWith("ip ")) ||
+                             call == adb::startServer(),
+                         qPrintable(call.join(' ')));
+            }
+            QVERIFY(rig.scrcpyRuns().isEmpty());
+        }
+    }
+
     // The address of each USB phone is looked up in the background, with retries for a phone
     // whose Wi-Fi is still coming up.
     void enrichmentRetriesTheProbe() {
@@ -349,12 +575,19 @@ private slots:
         const QVector<DiscoveredDevice> rows = {usbRow("GOOD"), usbRow("BAD")};
         rig.c->discoveredDevices.set(rows);
         rig.c->enrichIPsForUSBDevices();
-        // One probe found GOOD's address; BAD had three tries of every command.
-        QVERIFY(
-            waitUntil([&] { return rig.adbCalls().size() == 1 + 3 * ipProbeCommands().size(); }));
+        // One probe found GOOD's address (whose set-up follows); BAD had three tries of every
+        // command.
+        const auto badCalls = [&] {
+            const QList<QStringList> calls = rig.adbCalls();
+            return std::count_if(calls.begin(), calls.end(),
+                                 [](const QStringList& call) { return call.value(1) == "BAD"; });
+        };
+        QVERIFY(waitUntil([&] {
+            return badCalls() == 3 * ipProbeCommands().size() &&
+                   rig.c->wirelessEndpointBySerial.value("GOOD") == "192.168.1.23:5555";
+        }));
         settle();
-        QCOMPARE(rig.adbCalls().size(), 1 + 3 * ipProbeCommands().size());
-        QCOMPARE(rig.c->discoveredDevices(), rows);
+        QCOMPARE(badCalls(), 3 * ipProbeCommands().size());
     }
 
     void watcher() {

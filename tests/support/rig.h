@@ -93,8 +93,11 @@ struct Rig {
     QList<QStringList> adbCalls() const {
         QList<QStringList> calls;
         for (const QStringList& args : resources.arguments(QStringLiteral("adb"))) {
+            // The listing's own calls: the table, and each endpoint asked for its phone.
+            const bool asksSerialNumber =
+                args.size() == 5 && args.endsWith(QStringLiteral("ro.serialno"));
             if (args != QStringList{QStringLiteral("devices"), QStringLiteral("-l")} &&
-                args != QStringList{QStringLiteral("track-devices")}) {
+                args != QStringList{QStringLiteral("track-devices")} && !asksSerialNumber) {
                 calls << args;
             }
         }
