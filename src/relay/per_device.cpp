@@ -203,7 +203,7 @@ void ZovAdizuZadiRizov::setRelayEnabled(const QString& endpoint, bool on) {
 }
 
 void ZovAdizuZadiRizov::setVideoEnabled(const QString& endpoint, bool on) {
-    // Stored at once on this (the main) thread, so the restart below launches with it.
+    // Set at once on this (the main) thread, so the restart below launches with it.
     videoEnabledByEndpoint.mutate([&](QMap<QString, bool>& map) { map.insert(endpoint, on); });
     savePerEndpointSettings();
     if (enabledEndpoints().contains(endpoint)) {
