@@ -6,7 +6,9 @@
 //              one more "adb devices -l" whenever the watcher's table gains or loses a wireless
 //              phone (only the listing names such a phone and gives it its row);
 //   one phone: the same (the phone, connected beforehand, is such a gain in the first table),
-//              plus one "adb connect", one scrcpy kept running and one
+//              plus one "adb -s EP shell getprop ro.serialno" per connection (the listing pairs
+//              rows by the phone's serial number, so each endpoint newly listed is asked once
+//              which phone it reaches), one "adb connect", one scrcpy kept running and one
 //              "adb -s EP shell dumpsys battery" every 60 s.
 // Measured for both processes the same way: their own CPU time (children excluded), the adb
 // processes they started (a wrapper named adb in the resources folder appends each call to a
@@ -228,8 +230,14 @@ int runBaseline(const std::string& adb, const std::string& scrcpy, const std::st
                 s.fd = -1;
             }
             if (&s == &streams[0]) {
+                const std::set<std::string> before = online;
                 if (wirelessChanged(&s.pending, &online)) {
                     runCommand({adb, "devices", "-l"});
+                    for (const std::string& serial : online) {
+                        if (before.count(serial) == 0) {
+                            runCommand({adb, "-s", serial, "shell", "getprop", "ro.serialno"});
+                        }
+                    }
                 }
                 continue;
             }
