@@ -2,8 +2,13 @@
 // with the real adb (private server port), once with no phone and once relaying one wireless
 // phone (the simulated phone, a fake scrcpy that runs until signalled). Alongside it, in the same
 // run, a minimal loop of ours does only the work the design requires:
-//   no phone:  one "adb track-devices" kept open, one "adb devices -l" every 10 s;
-//   one phone: the same, plus one "adb connect", one scrcpy kept running and one
+//   no phone:  one "adb track-devices" kept open and read, one "adb devices -l" every 10 s, and
+//              one more "adb devices -l" whenever the watcher's table gains or loses a wireless
+//              phone (only the listing names such a phone and gives it its row);
+//   one phone: the same (the phone, connected beforehand, is such a gain in the first table),
+//              plus one "adb -s EP shell getprop ro.serialno" per connection (the listing pairs
+//              rows by the phone's serial number, so each endpoint newly listed is asked once
+//              which phone it reaches), one "adb connect", one scrcpy kept running and one
 //              "adb -s EP shell dumpsys battery" every 60 s.
 // Measured for both processes the same way: their own CPU time (children excluded), the adb
 // processes they started (a wrapper named adb in the resources folder appends each call to a
@@ -11,6 +16,8 @@
 // ratios; asserts nothing.
 //
 // Usage: bench_cost_at_rest [seconds]   (default 120 per scenario; both scenarios run)
+// Each scenario runs half a check interval longer than asked, so that it ends between two checks:
+// ended on one, the count of either side would depend on which of the two started first.
 //
 // The second scenario needs the user's click on the device row's relay switch; the program has no
 // other way to start relaying a wireless phone on its own. That run therefore uses this binary,
@@ -38,6 +45,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -128,6 +136,48 @@ std::string runCommand(const std::vector<std::string>& args) {
     return output;
 }
 
+// The wireless serials online in one table of the "track-devices" stream: each table is four hex
+// digits of length, then lines such as "192.168.1.23:5555\tdevice".
+std::set<std::string> onlineWireless(const std::string& table) {
+    std::set<std::string> online;
+    size_t start = 0;
+    while (start < table.size()) {
+        size_t end = table.find('\n', start);
+        end = end == std::string::npos ? table.size() : end;
+        const std::string line = table.substr(start, end - start);
+        const size_t tab = line.find('\t');
+        if (tab != std::string::npos && line.compare(tab + 1, std::string::npos, "device") == 0 &&
+            line.find(':') < tab) {
+            online.insert(line.substr(0, tab));
+        }
+        start = end + 1;
+    }
+    return online;
+}
+
+// Takes the whole tables off the front of the stream's buffer; true when the set of wireless
+// phones online changed in them.
+bool wirelessChanged(std::string* pending, std::set<std::string>* online) {
+    bool changed = false;
+    while (pending->size() >= 4) {
+        const std::string digits = pending->substr(0, 4);
+        char* end = nullptr;
+        const size_t length = std::strtoul(digits.c_str(), &end, 16);
+        if (end != digits.c_str() + 4) {
+            pending->clear();  // not a framed table: nothing in it to act on
+            break;
+        }
+        if (pending->size() < 4 + length) {
+            break;
+        }
+        std::set<std::string> now = onlineWireless(pending->substr(4, length));
+        pending->erase(0, 4 + length);
+        changed = changed || now != *online;
+        *online = std::move(now);
+    }
+    return changed;
+}
+
 // A long-running child whose output is read as it comes (and, like the design's buffers, kept
 // only until its lines are complete).
 struct Stream {
@@ -152,6 +202,7 @@ int runBaseline(const std::string& adb, const std::string& scrcpy, const std::st
     }
     Clock::time_point nextDevices = Clock::now();
     Clock::time_point nextBattery = Clock::now();
+    std::set<std::string> online;
     while (!baselineStop) {
         const Clock::time_point now = Clock::now();
         if (now >= nextDevices) {
@@ -177,6 +228,18 @@ int runBaseline(const std::string& adb, const std::string& scrcpy, const std::st
             if (s.fd >= 0 && !drain(s.fd, &s.pending)) {
                 close(s.fd);
                 s.fd = -1;
+            }
+            if (&s == &streams[0]) {
+                const std::set<std::string> before = online;
+                if (wirelessChanged(&s.pending, &online)) {
+                    runCommand({adb, "devices", "-l"});
+                    for (const std::string& serial : online) {
+                        if (before.count(serial) == 0) {
+                            runCommand({adb, "-s", serial, "shell", "getprop", "ro.serialno"});
+                        }
+                    }
+                }
+                continue;
             }
             const size_t lastLine = s.pending.rfind('\n');
             if (lastLine != std::string::npos) {
@@ -488,7 +551,7 @@ Scenario runScenario(const Layout& l, const QString& name, int seconds, const QS
     waitReal(warmS * 1000, appCpu, baseCpu);
     result.app.warm = appCpu.usage();
     result.baseline.warm = baseCpu.usage();
-    waitReal((seconds - warmS) * 1000, appCpu, baseCpu);
+    waitReal((seconds - warmS) * 1000 + kDevicesIntervalS * 500, appCpu, baseCpu);
     result.app.end = appCpu.usage();
     result.baseline.end = baseCpu.usage();
     stopProcess(app);
@@ -560,7 +623,7 @@ int main(int argc, char** argv) {
     std::printf("program: %s (real adb, server port %d)\n", qPrintable(layout.program),
                 kAdbServerPort);
     const Scenario idle = runScenario(layout, QStringLiteral("no-phone"), seconds, QString());
-    report(idle, seconds);
+    report(idle, seconds + kDevicesIntervalS / 2);
     std::fflush(stdout);
 
     test::SimPhone phone;
@@ -571,7 +634,7 @@ int main(int argc, char** argv) {
         runAdb(layout, {QStringLiteral("connect"), phone.endpoint()});
         const Scenario relaying =
             runScenario(layout, QStringLiteral("one-phone"), seconds, phone.endpoint());
-        report(relaying, seconds);
+        report(relaying, seconds + kDevicesIntervalS / 2);
         runAdb(layout, {QStringLiteral("disconnect"), phone.endpoint()});
         phone.stop();
     }

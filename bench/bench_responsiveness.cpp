@@ -92,6 +92,7 @@ public:
         const double cpuBefore = threadCpuMs();
         const double queuedBefore = threadQueuedMs();
         const bool result = QApplication::notify(receiver, event);
+        firstFramePainted = firstFramePainted || event->type() == QEvent::Expose;
         const double cpuMs = threadCpuMs() - cpuBefore;
         const double queuedMs = threadQueuedMs() - queuedBefore;
         const double ms = timer.nsecsElapsed() / 1e6;
@@ -111,6 +112,8 @@ public:
     };
 
     bool recording = false;
+    // The window has been drawn on screen once (its first expose delivered).
+    bool firstFramePainted = false;
     std::vector<Delivery> longest;
     std::map<QString, Share> sinceTick;
 
@@ -121,6 +124,7 @@ private:
 // One interval between heartbeat ticks: its length, and how much of it the main thread spent
 // working (its CPU time). The rest was waiting: for the system to run it, or for an event.
 struct Gap {
+    bool upToFirstFrame;  // ended before, or with, the window's first frame
     double wallMs;
     double cpuMs;
     double queuedMs;  // of the wall time, ready to run but waiting for a core
@@ -141,7 +145,9 @@ struct Heartbeat {
             const double cpu = threadCpuMs();
             const double queued = threadQueuedMs();
             const double wall = (now - last) / 1e6;
-            const Gap gap{wall, cpu - lastCpu, queued - lastQueued, wall - (queued - lastQueued)};
+            const Gap gap{!firstFrameSeen, wall, cpu - lastCpu, queued - lastQueued,
+                          wall - (queued - lastQueued)};
+            firstFrameSeen = app.firstFramePainted;
             lastQueued = queued;
             gaps.push_back(gap);
             if (gap.cpuMs >= kBusyMs) {
@@ -169,6 +175,7 @@ struct Heartbeat {
     QTimer timer;
     QElapsedTimer clock;
     qint64 last = 0;
+    bool firstFrameSeen = false;
     double lastCpu = 0;
     double lastQueued = 0;
     std::vector<Gap> gaps;
@@ -355,6 +362,17 @@ int main(int argc, char** argv) {
         "p99 %.2f\n",
         run.longest / idle.longest, run.p99 / idle.p99, runNet.longest / idleNet.longest,
         runNet.p99 / idleNet.p99);
+    // The goal leaves out the gaps up to the window's first frame: it is built and drawn once
+    // before anything is on screen, so no frame is late in them.
+    double firstFrame = 0;
+    double busiestAfterFirstFrame = 0;
+    for (const Gap& gap : all) {
+        double& busiest = gap.upToFirstFrame ? firstFrame : busiestAfterFirstFrame;
+        busiest = std::max(busiest, gap.cpuMs);
+    }
+    std::printf("main-thread CPU, busiest gap up to the first frame: %.1f ms\n", firstFrame);
+    std::printf("main-thread CPU, busiest gap after the first frame: %.1f ms (goal <= %.0f)\n",
+                busiestAfterFirstFrame, kGoalMs);
     std::printf("window redraws: %d\n", window->mainView()->redrawCount());
     std::sort(heartbeat.busiest.begin(), heartbeat.busiest.end(),
               [](const BusyGap& a, const BusyGap& b) { return a.gap.cpuMs > b.gap.cpuMs; });

@@ -68,6 +68,9 @@ ZovAdizuZadiRizov::ZovAdizuZadiRizov(ControllerConfig config, QObject* parent)
 
 ZovAdizuZadiRizov::~ZovAdizuZadiRizov() {
     appendLog(QStringLiteral("[Debug] ZovAdizuZadiRizov deinit"));
+    // A change still waiting for its write would be lost with us; the window owns the controller,
+    // so quitting by the menu, by closing the window or by a quit signal all pass here.
+    writePendingPerEndpointSettings();
     // From here on, background work that has not started yet does nothing, and steps queued for
     // the main thread find no controller.
     env_->alive = false;

@@ -134,6 +134,8 @@ public:
     const QString userDefaultsEndpointKey = QStringLiteral("endpoint");
     const QString userDefaultsSetupCompletedKey = QStringLiteral("setupCompleted");
     const QString userDefaultsRelayByEndpointKey = QStringLiteral("relayEnabledByEndpoint");
+    // Flow time between a per-endpoint change and its write: a burst of flips is one write.
+    const double perEndpointSaveDelaySec = 0.5;
 
     // ---- Computed properties ----
     bool hasWirelessDeviceWithIP() const;
@@ -161,7 +163,14 @@ public:
     void loadAudioBuffer();
     void loadPerEndpointSettings();
     void saveEndpoint();
+    // Stores the per-endpoint maps and the relay switches a moment later, in one write for all
+    // the changes made meanwhile: the write waits for the disk (fdatasync), several milliseconds
+    // that would otherwise hold up every switch's launch on the main thread.
     void savePerEndpointSettings();
+    // Makes the write that savePerEndpointSettings has pending, if any; the destructor calls it so
+    // that a switch flipped just before quitting is kept.
+    void writePendingPerEndpointSettings();
+    bool perEndpointSavePending = false;
 
     // ---- Application shell (app/) ----
     void cleanupScrcpyOnStartup();
@@ -239,8 +248,8 @@ public:
     // The watcher lists a switched-on endpoint again: its relay starts at once rather than at the
     // reconnect loop's next tick.
     void relayReturnedEndpoint(const QString& endpoint);
-    // Endpoints whose relay start the watcher's path has under way; the reconnect pass leaves
-    // them alone.
+    // Endpoints whose relay start the watcher's path or the switch has under way; the reconnect
+    // pass and the watcher leave them alone.
     QSet<QString> returnStartsUnderWay;
     // The relay switch last chosen for each endpoint, stored between runs and kept for phones that
     // are away: on, the phone is relayed again as soon as it is reachable; off, no automatic start

@@ -88,8 +88,13 @@ void switchOn(ZovAdizuZadiRizov& c, const QString& endpoint) {
     c.isRunning.set(true);
     c.statusText.set(c.text(TextKey::connecting));
     if (isWirelessEndpoint(endpoint)) {
+        // Marked as under way like a return's start: the watcher's table that lists the phone
+        // while this start connects (a switch stored on, at start-up) would otherwise start it a
+        // second time, with a second "adb connect".
+        c.returnStartsUnderWay.insert(endpoint);
         c.runInBackground(QoS::UserInitiated, [endpoint](const ControllerRef& r) {
             startRelayForEndpoint(r, endpoint);
+            r.post([endpoint](ZovAdizuZadiRizov& c) { c.returnStartsUnderWay.remove(endpoint); });
         });
         return;
     }
@@ -198,7 +203,7 @@ void ZovAdizuZadiRizov::setRelayEnabled(const QString& endpoint, bool on) {
 }
 
 void ZovAdizuZadiRizov::setVideoEnabled(const QString& endpoint, bool on) {
-    // Stored at once on this (the main) thread, so the restart below launches with it.
+    // Set at once on this (the main) thread, so the restart below launches with it.
     videoEnabledByEndpoint.mutate([&](QMap<QString, bool>& map) { map.insert(endpoint, on); });
     savePerEndpointSettings();
     if (enabledEndpoints().contains(endpoint)) {

@@ -81,6 +81,19 @@ void ZovAdizuZadiRizov::saveEndpoint() {
 }
 
 void ZovAdizuZadiRizov::savePerEndpointSettings() {
+    if (perEndpointSavePending) {
+        return;  // the pending write reads the maps when it runs: it takes this change too
+    }
+    perEndpointSavePending = true;
+    ref().time().mainAfter(perEndpointSaveDelaySec, this,
+                           [this] { writePendingPerEndpointSettings(); });
+}
+
+void ZovAdizuZadiRizov::writePendingPerEndpointSettings() {
+    if (!perEndpointSavePending) {
+        return;
+    }
+    perEndpointSavePending = false;
     const auto settings = ref().settings();
     settings->setValue(userDefaultsVideoByEndpointKey, encodeBoolMap(videoEnabledByEndpoint()));
     settings->setValue(userDefaultsAudioBufferByEndpointKey,

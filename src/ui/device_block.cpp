@@ -168,7 +168,6 @@ void DeviceRelayControl::refresh(const TextLookup& tr, const QString& phoneName)
         showBuffer(bufferAt(slider_->sliderPosition()));
     }
     syncing_ = false;
-    video_->updateGeometry();
 }
 
 void DeviceRelayControl::applyTheme(const Theme& theme) {

@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QTimer>
 #include <QVariantAnimation>
 #include <QVector>
 #include <QWidget>
@@ -53,8 +54,8 @@ public:
     explicit RirAvoruVara(ZovAdizuZadiRizov* vm, QWidget* parent = nullptr);
     ~RirAvoruVara() override;
 
-    // Draws the controller's state of this moment. Of many new device rows only the first few are
-    // built here; the others follow on the next turns of the event loop.
+    // Draws the controller's state of this moment. Of many new device rows only the first is built
+    // here; the others follow one at a time, a frame apart.
     void redraw();
     int redrawCount() const { return redraws_; }
 
@@ -95,6 +96,8 @@ private:
     QLabel* guideText_;
     QVBoxLayout* deviceArea_;
     QVector<DeviceBlock*> rows_;
+    // Spaces out the building of many new rows (see redrawRows).
+    QTimer rowBuildPause_;
     SymbolLabel* hintIcon_;
     QLabel* hint_;
     QWidget* alertRow_;

@@ -201,12 +201,44 @@ private slots:
             QCOMPARE(rig.scrcpyRuns(), QList<QStringList>{audioOnly(kA)});
             c.setRelayEnabled(kA, false);
             QVERIFY(waitUntil([&] { return idle(rig); }));
-            saved = rig.env.settings()->value("relayEnabledByEndpoint").toByteArray();
+            // Written a moment after the flip, while the program runs on.
+            QVERIFY(waitUntil([&] {
+                saved = rig.env.settings()->value("relayEnabledByEndpoint").toByteArray();
+                return saved == R"({"10.0.0.2:5555":false,"10.0.0.3:5555":false})";
+            }));
         }
-        QCOMPARE(saved, QByteArray(R"({"10.0.0.2:5555":false,"10.0.0.3:5555":false})"));
         Rig next({.adb = adb, .prepare = stored(saved)});
         QVERIFY(advance(30));
         QVERIFY(next.scrcpyRuns().isEmpty() && next.c->enabledEndpoints().isEmpty());
+    }
+
+    // Changes are written a moment later, several in one write; those made just before quitting
+    // are written as the controller goes, whatever the switches' starts are doing.
+    void changesJustBeforeQuitAreStored() {
+        Rig rig({.adb = kRefused, .scale = kFrozenTime});  // the delayed write cannot come first
+        ZovAdizuZadiRizov& c = *rig.c;
+        const auto stored = [&](const char* key) {
+            return rig.env.settings()->value(key).toByteArray();
+        };
+        c.setRelayEnabled(kA, true);
+        c.setRelayEnabled(kB, true);
+        c.setRelayEnabled(kA, false);
+        c.setVideoEnabled("SER1", true);
+        c.setAudioBuffer("SER1", 125);
+        // None of it holds up the switches: the file has nothing yet.
+        QVERIFY(stored("relayEnabledByEndpoint").isEmpty());
+        rig.c.reset();
+        QCOMPARE(stored("relayEnabledByEndpoint"),
+                 QByteArray(R"({"10.0.0.2:5555":false,"10.0.0.3:5555":true})"));
+        QCOMPARE(stored("videoEnabledByEndpoint"), QByteArray(R"({"SER1":true})"));
+        QCOMPARE(stored("audioBufferMsByEndpoint"), QByteArray(R"({"SER1":120})"));
+
+        // The next run starts with them: the switch left on is on again.
+        Rig next({.adb = kRefused, .prepare = [&](TestEnvironment& env) {
+                      env.config.openSettings = rig.env.config.openSettings;
+                  }});
+        QVERIFY(waitUntil([&] { return next.c->enabledEndpoints() == QSet<QString>{kB}; }));
+        QCOMPARE(next.c->audioBufferForEndpoint("SER1"), 120);
     }
 
     void reconnectPassFollowsTheSwitches() {

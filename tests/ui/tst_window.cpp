@@ -166,6 +166,33 @@ private slots:
         QVERIFY(w.c().endpoint() == kB && w.c().videoEnabledByEndpoint().value(kA));
     }
 
+    void manyPhonesGetTheirRowsInOrderOverSeveralTurns() {
+        Shown w;
+        QVector<DiscoveredDevice> phones;
+        for (int i = 0; i < 9; ++i) {
+            phones << wirelessRow(QStringLiteral("192.168.1.%1:5555").arg(40 + i),
+                                  QStringLiteral("Phone_%1").arg(i));
+        }
+        w.c().connectedTCPIPDevices.set(phones);
+        // One delivery of what is posted builds a row, not the whole list.
+        QCoreApplication::sendPostedEvents();
+        QVERIFY(!w.view.rows().isEmpty() && w.view.rows().size() < phones.size());
+        // The list changes while its rows are still being built: one phone leaves, one comes.
+        phones.remove(2);
+        phones.prepend(wirelessRow(kB, "Pixel_8"));
+        w.c().connectedTCPIPDevices.set(phones);
+        QTRY_COMPARE(w.view.rows().size(), phones.size());
+        for (int i = 0; i < phones.size(); ++i) {
+            QCOMPARE(w.row(i)->nameLabel()->text(), phones[i].name);
+            QCOMPARE(w.control(i)->endpoint(), phones[i].serial);
+        }
+        // Down the window in the same order.
+        QTRY_VERIFY(w.row(phones.size() - 1)->y() > w.row(phones.size() - 2)->y());
+        for (int i = 1; i < phones.size(); ++i) {
+            QVERIFY(w.row(i)->y() > w.row(i - 1)->y());
+        }
+    }
+
     void rowSaysWhyItsRelayIsSilent() {
         Shown w(kVirtualTime);  // the reconnect loop tries again as the test waits
         w.listPhones({wirelessRow(kA)});
