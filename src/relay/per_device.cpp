@@ -48,7 +48,7 @@ LaunchStep locateAndLaunch(ZovAdizuZadiRizov& c, const QString& endpoint) {
         setSilenceCause(c, endpoint, SilenceCause::ToolMissing);
         return {LaunchOutcome::Failed, std::nullopt};
     }
-    return beginScrcpyLaunch(c, endpoint, *scrcpyPath, LaunchGate::WhileEnabled);
+    return beginScrcpyLaunch(c, endpoint, *scrcpyPath);
 }
 
 // Main thread: a USB endpoint needs no adb call before its launch, so its start up to the launch

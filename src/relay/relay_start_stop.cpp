@@ -47,7 +47,7 @@ void connectAndLaunch(const ControllerRef& r, const QString& target, const QStri
                       const std::optional<QString>& usbSerial) {
     if (usbSerial) {
         r.appendLog(QStringLiteral("[Debug] USB target selected; skip adb connect: ") + *usbSerial);
-        launchScrcpy(r, target, scrcpyPath, LaunchGate::WhileEnabled, *usbSerial);
+        launchScrcpy(r, target, scrcpyPath, *usbSerial);
         return;
     }
     if (isWirelessEndpoint(target)) {
@@ -56,12 +56,12 @@ void connectAndLaunch(const ControllerRef& r, const QString& target, const QStri
                     QStringLiteral(": ") + result.output);
         // adb exits 0 also when the connection failed; the output tells.
         if (connectSucceeded(result)) {
-            launchScrcpy(r, target, scrcpyPath, LaunchGate::WhileEnabled);
+            launchScrcpy(r, target, scrcpyPath);
         }
         return;
     }
     r.appendLog(QStringLiteral("[Debug] USB target selected; skip adb connect: ") + target);
-    launchScrcpy(r, target, scrcpyPath, LaunchGate::WhileEnabled);
+    launchScrcpy(r, target, scrcpyPath);
 }
 
 void startRelayOnWorker(const ControllerRef& r) {

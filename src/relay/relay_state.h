@@ -32,12 +32,12 @@ struct LaunchStep {
     std::optional<ScrcpyHandle> handle;  // with Started: the launch, to wait for its start
 };
 
-// The main-thread part of launchScrcpy (relay_worker.h): the gate, the duplicate guard, the
-// registration and the start, in one step. The start's outcome arrives later, through the
-// handle; a program that cannot be started is logged and taken out again on its own.
+// The main-thread part of launchScrcpy (relay_worker.h): the switch (an endpoint switched off
+// meanwhile stays off), the duplicate guard, the registration and the start, in one step. The
+// start's outcome arrives later, through the handle; a program that cannot be started is logged and
+// taken out again on its own.
 LaunchStep beginScrcpyLaunch(ZovAdizuZadiRizov& c, const QString& endpoint,
-                             const QString& scrcpyPath, LaunchGate gate,
-                             const QString& usbSerial = QString());
+                             const QString& scrcpyPath, const QString& usbSerial = QString());
 
 // The buffer and video setting of `from` also hold for `to`, unless `to` has its own; saved.
 void carryEndpointSettings(ZovAdizuZadiRizov& c, const QString& from, const QString& to);

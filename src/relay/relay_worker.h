@@ -15,11 +15,10 @@ namespace sonavel {
 // it is already starting or running (then only "[Guard] scrcpy already running for ..." is
 // logged). The process is created, started and owned on the main thread; this waits until it has
 // started or failed to start. Two calls for one endpoint at the same moment start one process:
-// the gate, the guard and the registration happen in one step on the main thread. With a USB
+// the switch, the guard and the registration are checked in one step on the main thread. With a USB
 // serial, scrcpy reaches the phone over that cable while its relay goes by `endpoint`.
 LaunchOutcome launchScrcpy(const ControllerRef& ref, const QString& endpoint,
-                           const QString& scrcpyPath, LaunchGate gate = LaunchGate::WhileEnabled,
-                           const QString& usbSerial = QString());
+                           const QString& scrcpyPath, const QString& usbSerial = QString());
 
 // The per-endpoint start: connects a wireless endpoint, checks the bundled files, launches
 // scrcpy and settles flags and status on the main thread. Blocks for adb connect. Returns whether

@@ -147,8 +147,8 @@ void connectHandlers(const ControllerRef& ref, ScrcpyProcess* process) {
 }  // namespace
 
 LaunchStep beginScrcpyLaunch(ZovAdizuZadiRizov& c, const QString& endpoint,
-                             const QString& scrcpyPath, LaunchGate gate, const QString& usbSerial) {
-    if (gate == LaunchGate::WhileEnabled && !c.enabledEndpoints().contains(endpoint)) {
+                             const QString& scrcpyPath, const QString& usbSerial) {
+    if (!c.enabledEndpoints().contains(endpoint)) {
         return {LaunchOutcome::NotEnabled, std::nullopt};
     }
     if (const QProcess* stored = c.scrcpyProcesses.value(endpoint).data();
@@ -198,9 +198,9 @@ LaunchStep beginScrcpyLaunch(ZovAdizuZadiRizov& c, const QString& endpoint,
 }
 
 LaunchOutcome launchScrcpy(const ControllerRef& ref, const QString& endpoint,
-                           const QString& scrcpyPath, LaunchGate gate, const QString& usbSerial) {
+                           const QString& scrcpyPath, const QString& usbSerial) {
     const std::optional<LaunchStep> step = ref.read([&](ZovAdizuZadiRizov& c) {
-        return beginScrcpyLaunch(c, endpoint, scrcpyPath, gate, usbSerial);
+        return beginScrcpyLaunch(c, endpoint, scrcpyPath, usbSerial);
     });
     if (!step) {
         return LaunchOutcome::Failed;  // the controller is gone

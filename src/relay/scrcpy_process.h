@@ -61,12 +61,7 @@ enum class LaunchOutcome {
     Started,         // a new process runs
     AlreadyRunning,  // a process for the endpoint was starting or running; nothing launched
     Failed,          // the program could not be started ("[Debug] Failed to run scrcpy ...")
-    NotEnabled,      // only with LaunchGate::WhileEnabled: switched off meanwhile
-};
-
-enum class LaunchGate {
-    Always,        // no switch is consulted (no caller needs it since starts switch on)
-    WhileEnabled,  // every start: an endpoint switched off meanwhile stays off
+    NotEnabled,      // switched off meanwhile: an endpoint switched off stays off
 };
 
 // What a worker keeps of a launch to wait for it or end it.
