@@ -28,11 +28,11 @@ namespace sonavel {
 // What one USB presence check found, handed from its worker to the main thread.
 struct USBCheckResult {
     bool found = false;
-    std::optional<QString> previous;  // observedUSBSerial as the worker read it
+    std::optional<QString> previous;  // observedUSBSerial when the result reached the main thread
     std::optional<QString> serial;
     QString state;  // empty when nothing was found
     bool allowAuto = false;
-    bool awaitingReady = false;  // the serial was waiting to become ready when the worker looked
+    bool awaitingReady = false;  // the serial was waiting to become ready when the check began
 };
 
 // One output stream of a child process: the bytes read so far that do not yet end in a line feed.

@@ -368,4 +368,17 @@ USBPresence findUSBDevice(const QString& listing) {
     return found;
 }
 
+bool usbFindingChangesView(const USBPresence& presence, const USBView& view) {
+    if (presence.found != view.connected) {
+        return true;
+    }
+    if (!presence.found) {
+        return false;
+    }
+    // A phone first seen waiting for the user's authorisation changes nothing else when the user
+    // accepts: same serial, same flag. Its turn to "device" counts as a change.
+    return view.observed != presence.serial || (presence.state == QStringLiteral("device") &&
+                                                view.awaitingReady.contains(presence.serial));
+}
+
 }  // namespace sonavel

@@ -96,6 +96,17 @@ struct USBPresence {
 };
 USBPresence findUSBDevice(const QString& listing);
 
+// The controller's view of the cable, as a USB check compares its finding with it.
+struct USBView {
+    std::optional<QString> observed;  // the serial last seen by cable
+    bool connected = false;
+    QSet<QString> awaitingReady;  // serials first seen before the user allowed debugging
+};
+
+// Whether a check's finding changes anything in that view: the cable's presence, the serial, or a
+// phone that was waiting for the user's authorisation and is now ready.
+bool usbFindingChangesView(const USBPresence& presence, const USBView& view);
+
 // The pieces of one trimmed line split at spaces and tabs, empty pieces dropped.
 QStringList splitFields(const QString& trimmedLine);
 

@@ -16,19 +16,10 @@ QString serialText(const std::optional<QString>& s) {
     return s ? *s : QStringLiteral("nil");
 }
 
-struct CheckState {
-    std::optional<QString> observed;
-    bool connected = false;
-    bool awaitingReady = false;
-};
-
-void runUSBCheck(const ControllerRef& r) {
-    const auto gate = r.read(
-        [](ZovAdizuZadiRizov& c) { return std::make_pair(c.setupCompleted(), c.isReconnecting); });
-    if (!gate) {
-        return;
-    }
-    const bool allowAuto = gate->first && !gate->second;
+// The background step. `allowAuto` and `view` were taken on the main thread when the check was
+// submitted: a check that finds what the controller already knows, as nearly every one does,
+// then ends here without waking the main thread again.
+void runUSBCheck(const ControllerRef& r, bool allowAuto, const USBView& view) {
     if (!allowAuto) {
         r.appendLog(QStringLiteral(
             "[USBCheck] Reconnecting; will update USB status only (no auto actions)"));
@@ -54,23 +45,22 @@ void runUSBCheck(const ControllerRef& r) {
                 QStringLiteral(", serial=") + serialText(serial) + QStringLiteral(", state=") +
                 presence.state);
 
-    const auto now = r.read([&](ZovAdizuZadiRizov& c) {
-        return CheckState{c.observedUSBSerial, c.isUSBDeviceConnected(),
-                          presence.found && c.usbSerialsAwaitingReady.contains(presence.serial)};
+    if (!usbFindingChangesView(presence, view)) {
+        return;
+    }
+    // The main step compares again with the state it finds then: the watcher or the setup may
+    // have changed it while adb ran.
+    const bool wasAwaiting = presence.found && view.awaitingReady.contains(presence.serial);
+    r.post([presence, allowAuto, wasAwaiting](ZovAdizuZadiRizov& c) {
+        USBView now{c.observedUSBSerial, c.isUSBDeviceConnected(), c.usbSerialsAwaitingReady};
+        if (!usbFindingChangesView(presence, now)) {
+            return;
+        }
+        const std::optional<QString> serial =
+            presence.found ? std::optional<QString>(presence.serial) : std::nullopt;
+        c.applyUSBCheckResult(
+            {presence.found, now.observed, serial, presence.state, allowAuto, wasAwaiting});
     });
-    if (!now) {
-        return;
-    }
-    const bool serialChanged = presence.found && now->observed != serial;
-    // A phone first seen waiting for the user's authorisation changes nothing else when the user
-    // accepts: same serial, same flag. Its turn to "device" counts as a change.
-    const bool becameReady = now->awaitingReady && presence.state == kReadyState;
-    if (presence.found == now->connected && !serialChanged && !becameReady) {
-        return;
-    }
-    USBCheckResult result{presence.found, now->observed, serial,
-                          presence.state, allowAuto,     now->awaitingReady};
-    r.post([result](ZovAdizuZadiRizov& c) { c.applyUSBCheckResult(result); });
 }
 
 }  // namespace
@@ -84,7 +74,12 @@ void ZovAdizuZadiRizov::startUSBDetection() {
 }
 
 void ZovAdizuZadiRizov::checkUSBConnection() {
-    runInBackground(QoS::UserInitiated, [](const ControllerRef& r) { runUSBCheck(r); });
+    const bool allowAuto = setupCompleted() && !isReconnecting;
+    USBView view{observedUSBSerial, isUSBDeviceConnected(), usbSerialsAwaitingReady};
+    runInBackground(QoS::UserInitiated,
+                    [allowAuto, view = std::move(view)](const ControllerRef& r) {
+                        runUSBCheck(r, allowAuto, view);
+                    });
 }
 
 void ZovAdizuZadiRizov::applyUSBCheckResult(const USBCheckResult& result) {

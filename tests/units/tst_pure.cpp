@@ -297,6 +297,27 @@ void PureTest::decisions() {
     QVERIFY(!deviceListingAnswered(1, "List of devices attached\n"));
     QVERIFY(!deviceListingAnswered(0, "error: protocol fault (couldn't read status)\n"));
 
+    // A USB check wakes the window only with news of the cable.
+    const USBPresence none;
+    const USBPresence ready{true, "R58M", "device"};
+    const USBPresence waiting{true, "R58M", "unauthorized"};
+    const USBView empty;
+    const USBView known{"R58M", true, {}};
+    const USBView awaited{"R58M", true, {"R58M"}};
+    QList<bool> news;
+    for (const auto& [found, view] :
+         QList<std::pair<USBPresence, USBView>>{{none, empty},
+                                                {none, known},
+                                                {ready, empty},
+                                                {ready, known},
+                                                {ready, {"OTHER", true, {}}},
+                                                {ready, awaited},
+                                                {waiting, awaited},
+                                                {ready, {std::nullopt, true, {}}}}) {
+        news << usbFindingChangesView(found, view);
+    }
+    QCOMPARE(news, (QList<bool>{false, true, true, false, true, true, false, true}));
+
     // A switched-on phone back at another endpoint takes its switch there; one back at its own
     // endpoint, or a stranger at a new one, moves nothing.
     const SerialNumbers away{{"10.0.0.2:5555", "PHONE_A"}, {"10.0.0.3:5555", "PHONE_B"}};
