@@ -1,13 +1,28 @@
 #include "tools/tool_files.h"
 
-#include <QDir>
-#include <QFileInfo>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
 
 namespace sonavel {
 
 bool toolFileUsable(const QString& path, bool mustBeExecutable) {
-    const QFileInfo info(path);
-    return mustBeExecutable ? info.isFile() && info.isExecutable() : info.exists();
+    // Two plain system calls: this runs before every adb command, also every ten seconds at rest,
+    // where QFileInfo and QDir cost about as much as starting the command itself.
+    const QByteArray native = QFile::encodeName(path);
+    struct stat info {};
+    if (::stat(native.constData(), &info) != 0) {
+        return false;
+    }
+    return !mustBeExecutable || (S_ISREG(info.st_mode) && ::access(native.constData(), X_OK) == 0);
+}
+
+QString toolPath(const QString& resourcesDir, const QString& fileName) {
+    if (resourcesDir.isEmpty() || resourcesDir.endsWith(QLatin1Char('/'))) {
+        return resourcesDir + fileName;
+    }
+    return resourcesDir + QLatin1Char('/') + fileName;
 }
 
 QStringList missingToolFiles(const std::optional<QString>& resourcesDir) {
@@ -16,7 +31,7 @@ QStringList missingToolFiles(const std::optional<QString>& resourcesDir) {
                                               {QStringLiteral("scrcpy-server"), false}};
     QStringList missing;
     for (const auto& [name, executable] : tools) {
-        if (!resourcesDir || !toolFileUsable(QDir(*resourcesDir).filePath(name), executable)) {
+        if (!resourcesDir || !toolFileUsable(toolPath(*resourcesDir, name), executable)) {
             missing << name;
         }
     }

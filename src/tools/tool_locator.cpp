@@ -1,5 +1,3 @@
-#include <QDir>
-
 #include "app/controller_ref.h"
 #include "tools/tool_files.h"
 
@@ -23,7 +21,7 @@ std::optional<QString> locate(const ControllerRef& ref, const ToolLines& tool) {
         ref.appendLog(QStringLiteral("Resource URL not found"));
         return std::nullopt;
     }
-    const QString path = QDir(*dir).filePath(QString::fromLatin1(tool.fileName));
+    const QString path = toolPath(*dir, QString::fromLatin1(tool.fileName));
     // Looked up afresh every time: a tool added or removed while the application runs is
     // noticed at the next command.
     if (toolFileUsable(path, tool.check == Check::Executable)) {
