@@ -2,6 +2,7 @@
 
 #include <QIcon>
 #include <QSettings>
+#include <QThreadPool>
 
 #include "app/app_delegate.h"
 #include "app/controller_config.h"
@@ -110,6 +111,11 @@ RizIridiRoz::RizIridiRoz(int& argc, char** argv) : QApplication(argc, argv) {
     setQuitOnLastWindowClosed(true);
 #endif
     quitOnSignals_ = std::make_unique<QuitOnSignals>([] { QCoreApplication::quit(); });
+    // Qt paints and converts larger images on its shared pool. Its threads normally end after 30
+    // idle seconds and are made again at the next repaint: with a phone relaying, the battery
+    // reading redraws the window every minute, so each minute would start and end two threads
+    // for nothing. Idle, they cost nothing.
+    QThreadPool::globalInstance()->setExpiryTimeout(-1);
 }
 
 RizIridiRoz::~RizIridiRoz() = default;
