@@ -69,22 +69,32 @@ void dropReadings(ZovAdizuZadiRizov& c, const std::function<bool(const QString&)
 // The main-thread half of refreshBatteryLevel.
 void applyBatteryReading(ZovAdizuZadiRizov& c, const QString& identifier,
                          const BatteryReading& reading) {
+    // Stored only when it differs: a reading like the last one, as most are, then leaves the
+    // window as it is instead of redrawing it every minute.
+    const auto storeLevel = [&](int level) {
+        if (c.batteryLevels().value(identifier, -1) != level) {
+            c.batteryLevels.mutate(
+                [&](QMap<QString, int>& levels) { levels.insert(identifier, level); });
+        }
+    };
     if (reading.level) {
         const int level = clampBatteryLevel(*reading.level);
         c.lastBatteryByIdentifier.insert(identifier, level);
-        c.batteryLevels.mutate(
-            [&](QMap<QString, int>& levels) { levels.insert(identifier, level); });
+        storeLevel(level);
     } else if (c.lastBatteryByIdentifier.contains(identifier)) {
         const int cached = c.lastBatteryByIdentifier.value(identifier);
-        c.batteryLevels.mutate(
-            [&](QMap<QString, int>& levels) { levels.insert(identifier, cached); });
+        storeLevel(cached);
         logCachedLevel(c, identifier, cached);
     }
-    c.batteryCharging.mutate(
-        [&](QMap<QString, bool>& charging) { charging.insert(identifier, reading.charging); });
+    if (!c.batteryCharging().contains(identifier) ||
+        c.batteryCharging().value(identifier) != reading.charging) {
+        c.batteryCharging.mutate(
+            [&](QMap<QString, bool>& charging) { charging.insert(identifier, reading.charging); });
+    }
     const std::optional<DiscoveredDevice> selected = c.selectedDevice();
     if (selected && selectedDeviceIdentifier(*selected) == identifier &&
-        c.batteryLevels().contains(identifier)) {
+        c.batteryLevels().contains(identifier) &&
+        c.batteryLevel() != c.batteryLevels().value(identifier)) {
         c.batteryLevel.set(c.batteryLevels().value(identifier));
     }
     c.evaluateBatteryAlerts();

@@ -46,6 +46,7 @@ struct Phones {
                           .arg(id, dir.filePath(id));
         }
         rig.emplace(RigOptions{.adb = script, .prepare = [this](TestEnvironment& env) {
+                                   env.config.debuggerProbe = [l = logging] { return l->load(); };
                                    env.config.makeAlertSound = [this] {
                                        return std::make_unique<FakeSound>(&record);
                                    };
@@ -87,6 +88,8 @@ struct Phones {
 
     Record record;
     QTemporaryDir dir;
+    // Off, as in use without a debugger: no log entry then changes the controller.
+    std::shared_ptr<std::atomic<bool>> logging = std::make_shared<std::atomic<bool>>(true);
     std::optional<Rig> rig;  // last: ended before the record and the folder go
 };
 
@@ -200,6 +203,29 @@ private slots:
         QVERIFY(!c.alertHasNoSoundOutput() && p.record.events.last() == "play");
         QVERIFY(advance(5.4));
         QCOMPARE(p.record.count("beep"), 5);
+    }
+
+    void aSteadyReadingLeavesTheWindowAlone() {
+        // Polled every minute, a phone whose level holds wakes the window only when it moves.
+        Phones p({kA});
+        ZovAdizuZadiRizov& c = *p.rig->c;
+        p.set(kA, "50");
+        c.enabledEndpoints.set({kA});
+        c.startBatteryMonitoring();
+        QVERIFY(p.polled({kA}, 1));
+        p.logging->store(false);
+        QVERIFY(settleWork());
+        int changes = 0;
+        connect(&c, &Observable::willChange, this, [&] { ++changes; });
+        QVERIFY(advance(60));
+        QVERIFY(p.polled({kA}, 2));
+        QCOMPARE(changes, 0);
+        p.set(kA, "49+");
+        QVERIFY(advance(60));
+        QVERIFY(p.polled({kA}, 3));
+        QVERIFY(changes > 0);
+        QCOMPARE(c.batteryLevels(), (QMap<QString, int>{{kA, 49}}));
+        QCOMPARE(c.batteryCharging(), (QMap<QString, bool>{{kA, true}}));
     }
 };
 
