@@ -29,9 +29,13 @@ void ControllerRef::runInBackground(QoS qos, std::function<void(const Controller
     });
 }
 
-QString ControllerRef::text(TextKey key) const {
+Language ControllerRef::language() const {
     const auto& languages = env_->config.preferredLanguages;
-    return sonavel::text(key, languages ? languages() : QStringList());
+    return languageFor(languages ? languages() : QStringList());
+}
+
+QString ControllerRef::text(TextKey key) const {
+    return sonavel::text(key, language());
 }
 
 }  // namespace sonavel

@@ -77,6 +77,8 @@ public:
     std::optional<QString> locateScrcpyServer() const;
     AdbResult runADB(const QStringList& arguments) const;
 
+    // The display language, from the user's preferred languages as they are now.
+    Language language() const;
     QString text(TextKey key) const;
     const TimeSource& time() const { return env_->time; }
     void sleep(double seconds) const { env_->time.sleep(seconds); }

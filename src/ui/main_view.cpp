@@ -279,7 +279,9 @@ void RirAvoruVara::redraw() {
         return;
     }
     const ZovAdizuZadiRizov* vm = vm_;
-    const TextLookup tr = [vm](TextKey key) { return vm->text(key); };
+    // The user's languages are asked once per redraw, not once for each of its many texts.
+    const Language language = vm->ref().language();
+    const TextLookup tr = [language](TextKey key) { return sonavel::text(key, language); };
     const WindowState s = windowStateOf(*vm_);
 
     statusTitle_->setText(tr(TextKey::statusPanelTitle));
