@@ -19,6 +19,9 @@ finish() {
     [ "$rc" -eq 0 ] && echo "test.sh: every stage passed" || echo "test.sh: FAILED (exit $rc)"
 }
 trap finish EXIT
+# Stopped from outside, the run must not end as a success.
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 run_suite() {
     local dir=$1 start=$SECONDS rc=0

@@ -1,14 +1,14 @@
+#include <QProcess>
+
 #include "app/controller_ref.h"
 #include "tools/adb_output.h"
-#include "tools/child_run.h"
 
 namespace sonavel {
 
 namespace {
 
-// A child ended by a signal (or killed at the time limit) gets this status: any non-zero status
-// makes every caller treat the command as failed, and -1 stays reserved for "adb missing or not
-// started".
+// QProcess does not tell which signal ended a crashed child; any non-zero status makes every
+// caller treat the command as failed, and -1 stays reserved for "adb missing or not started".
 constexpr int kCrashedStatus = 255;
 
 }  // namespace
@@ -22,25 +22,35 @@ AdbResult ControllerRef::runADB(const QStringList& arguments) const {
         return {-1, QString()};
     }
 
+    QProcess process;
+    process.setProgram(*adbPath);
+    process.setArguments(arguments);
     // Closed at once: an adb shell whose input stays open is ten times slower, and a terminal the
-    // application was started from must never reach the phone. Both streams are read while the
-    // command runs, so a child that writes megabytes to both never blocks on a full pipe.
-    const auto limit = config().adbCallLimit;
-    const ChildRun run = runChild(*adbPath, arguments, limit);
-    if (!run.started) {
-        appendLog(QStringLiteral("Error starting adb: ") + run.startError);
+    // application was started from must never reach the phone.
+    process.setStandardInputFile(QProcess::nullDevice());
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.start();
+    if (!process.waitForStarted(-1)) {
+        appendLog(QStringLiteral("Error starting adb: ") + process.errorString());
         return {-1, QString()};
     }
-    if (run.timedOut) {
-        // Killed, it ends as crashed: the caller sees a failed command with what it had written.
+    // waitForFinished keeps reading both pipes while it waits, so a child that writes megabytes
+    // to both streams never blocks on a full pipe.
+    const auto limit = config().adbCallLimit;
+    if (!process.waitForFinished(static_cast<int>(limit.count())) &&
+        process.state() != QProcess::NotRunning) {
         appendLog(QStringLiteral("[ADB] Command did not end within ") +
                   QString::number(limit.count()) + QStringLiteral(" ms; killing it: ") +
                   arguments.join(QLatin1Char(' ')));
+        // Killed, it ends as crashed: the caller sees a failed command with what it had written.
+        process.kill();
+        process.waitForFinished(static_cast<int>(limit.count()));
     }
 
-    const int status = run.crashed ? kCrashedStatus : run.exitCode;
-    const QString output = combineToolOutput(decodeToolStream(run.standardOutput),
-                                             decodeToolStream(run.standardError));
+    const int status =
+        process.exitStatus() == QProcess::NormalExit ? process.exitCode() : kCrashedStatus;
+    const QString output = combineToolOutput(decodeToolStream(process.readAllStandardOutput()),
+                                             decodeToolStream(process.readAllStandardError()));
     appendLog(QStringLiteral("[ADB] Command: ") + *adbPath + QLatin1Char(' ') +
               arguments.join(QLatin1Char(' ')) + QStringLiteral(" | Exit: ") +
               QString::number(status) + QStringLiteral(" | Output: ") + output);
