@@ -53,6 +53,7 @@ cat <<EOF
 | benchmark | goal | this run |
 |---|---|---|
 | \`bench_run_adb 300\`: runADB / bare spawn | ≤ 1.15 | $(after bench_run_adb 'ratio runADB/bare' 'bare:') |
+| same, the calling thread's CPU per call: runADB / bare spawn | | $(after bench_run_adb 'caller CPU median' 'ratio') |
 | \`bench_discovery_parse\`: listing / line split | ≤ 5 | $(after bench_discovery_parse 'parseDeviceListing' 'ratio') |
 | same, 64-device track table / line split | ≤ 5 | $(after bench_discovery_parse 'track table' 'ratio') |
 | \`bench_relay_start 200\`: relay start / bare QProcess start | ≤ 1.5 | $(after bench_relay_start 'ratio relay/bare QProcess' 'QProcess:') |
