@@ -254,8 +254,9 @@ private slots:
         // Its switch starts the other row's relay. A press and release on that row's knob changes
         // nothing; the top of the range applies, restarting the relay once.
         click(w.control(1)->relaySwitch());
+        // The fake notes its run only once it is running: ended sooner, it would not count.
         QVERIFY(waitUntil([&] {
-            return w.rig.running(kB) &&
+            return w.rig.running(kB) && w.rig.scrcpyRuns().size() == 1 &&
                    w.row(1)->audioLine()->text() == en(TextKey::audioRelayActive) &&
                    w.view.statusLabelText() == en(TextKey::audioRelayActive);
         }));
