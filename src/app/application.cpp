@@ -111,10 +111,9 @@ RizIridiRoz::RizIridiRoz(int& argc, char** argv) : QApplication(argc, argv) {
     setQuitOnLastWindowClosed(true);
 #endif
     quitOnSignals_ = std::make_unique<QuitOnSignals>([] { QCoreApplication::quit(); });
-    // Qt paints and converts larger images on its shared pool. Its threads normally end after 30
-    // idle seconds and are made again at the next repaint: with a phone relaying, the battery
-    // reading redraws the window every minute, so each minute would start and end two threads
-    // for nothing. Idle, they cost nothing.
+    // Qt does some of its own work, such as drawing the window at start-up, on its shared pool.
+    // Its threads would end 30 idle seconds later, costing a thread teardown each, and be made
+    // again whenever Qt next needs them. Idle, they cost nothing.
     QThreadPool::globalInstance()->setExpiryTimeout(-1);
 }
 
