@@ -19,6 +19,7 @@
 #include "discovery/device_listing.h"
 #include "discovery/discovered_device.h"
 #include "platform/repeating_timer.h"
+#include "platform/worker_timer.h"
 #include "relay/silence_cause.h"
 #include "tools/adb_result.h"
 #include "ui/texts.h"
@@ -101,7 +102,8 @@ public:
     // relaying phones again, and a phone already being asked is not asked twice.
     QSet<QString> batteryFetchesUnderWay;
     std::unique_ptr<RepeatingTimer> batteryTimer;
-    std::unique_ptr<RepeatingTimer> usbDetectTimer;
+    // Ticks on a worker: a check that finds what the controller knows wakes nothing else.
+    std::unique_ptr<WorkerTimer> usbDetectTimer;
     // The watcher's adb process; its standard output and error are merged into one channel,
     // which plays the part of the single pipe.
     QPointer<QProcess> trackDevicesProcess;
@@ -197,6 +199,11 @@ public:
     void startUSBDetection();
     void checkUSBConnection();
     void applyUSBCheckResult(const USBCheckResult& result);
+    // Copies what the USB check compares with (the setup flag, the reconnect loop, the cable's
+    // view) for the check's worker; called wherever that state changes.
+    void publishUSBCheckInputs();
+    // Whether that copy is the state as it is now (tests ask it after their flows).
+    bool usbCheckInputsCurrent() const;
     void startTrackDevicesWatcher();
     void stopTrackDevicesWatcher();
     // complete: the table came whole with adb's length prefix, so no lines means no device.

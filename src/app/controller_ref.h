@@ -5,10 +5,12 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <type_traits>
 
 #include "app/controller_config.h"
+#include "discovery/device_listing.h"
 #include "platform/dispatch.h"
 #include "platform/time_source.h"
 #include "tools/adb_result.h"
@@ -34,6 +36,26 @@ public:
 
     // Main thread only. Null once the controller is gone.
     ZovAdizuZadiRizov* controller = nullptr;
+
+    // What the periodic USB check compares its finding with. The main thread copies it here
+    // whenever it changes that state, so that the check, which runs on a worker and nearly always
+    // finds nothing new, never has to wake the main thread to learn it.
+    struct USBCheckInputs {
+        bool allowAuto = false;  // the setup flag is set and the reconnect loop is not running
+        USBView view;
+    };
+    void setUSBCheckInputs(USBCheckInputs inputs) {
+        std::lock_guard lock(usbCheckInputsMutex_);
+        usbCheckInputs_ = std::move(inputs);
+    }
+    USBCheckInputs usbCheckInputs() const {
+        std::lock_guard lock(usbCheckInputsMutex_);
+        return usbCheckInputs_;
+    }
+
+private:
+    mutable std::mutex usbCheckInputsMutex_;
+    USBCheckInputs usbCheckInputs_;
 };
 
 // The controller as seen from any thread: a weak handle. Copy it into background work instead of
@@ -80,6 +102,7 @@ public:
     // The display language, from the user's preferred languages as they are now.
     Language language() const;
     QString text(TextKey key) const;
+    ControllerEnv::USBCheckInputs usbCheckInputs() const { return env_->usbCheckInputs(); }
     const TimeSource& time() const { return env_->time; }
     void sleep(double seconds) const { env_->time.sleep(seconds); }
     std::unique_ptr<QSettings> settings() const { return env_->config.openSettings(); }

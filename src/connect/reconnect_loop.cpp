@@ -56,6 +56,7 @@ void ZovAdizuZadiRizov::startReconnectTimer() {
         return;  // a running loop keeps its schedule
     }
     isReconnecting = true;
+    publishUSBCheckInputs();
     appendLog(QStringLiteral("[AutoFlow] Reconnect timer started"));
     // The timer is owned by the controller and dies with it, so its callback may use `this`.
     reconnectTimer = std::make_unique<RepeatingTimer>(ref().time(), kReconnectIntervalSeconds,
@@ -72,6 +73,7 @@ void ZovAdizuZadiRizov::stopReconnectTimer() {
     }
     reconnectTimer.reset();
     isReconnecting = false;
+    publishUSBCheckInputs();
     reconnectAttemptInProgress = false;
 }
 

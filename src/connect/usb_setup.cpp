@@ -178,6 +178,7 @@ void ZovAdizuZadiRizov::autoUSBSetupIfNeeded(const QString& serial) {
     }
     if (!observedUSBSerial) {
         observedUSBSerial = serial;
+        publishUSBCheckInputs();
         appendLog(QStringLiteral("[TrackDevices] observedUSBSerial set from setup -> ") + serial);
     }
     // A phone still waiting for the user to allow debugging refuses "tcpip", and a setup started

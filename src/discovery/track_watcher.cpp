@@ -144,6 +144,7 @@ void ZovAdizuZadiRizov::processTrackSnapshot(const QStringList& lines, bool comp
     for (const QString& s : ev.awaitingCleared) {
         usbSerialsAwaitingReady.remove(s);
     }
+    publishUSBCheckInputs();
     for (const QString& s : ev.newlyReady) {
         knownPhysicalSerials.insert(s);
         appendLog(QStringLiteral("[AutoNewUSB] New USB device detected: ") + s +
@@ -197,6 +198,7 @@ void ZovAdizuZadiRizov::processTrackSnapshot(const QStringList& lines, bool comp
 void ZovAdizuZadiRizov::applyDerivedConnectionStates(bool usbConnected, bool wirelessOnline) {
     if (isUSBDeviceConnected() != usbConnected) {
         isUSBDeviceConnected.set(usbConnected);
+        publishUSBCheckInputs();
         appendLog(QStringLiteral("[TrackDevices] USB state updated -> ") + boolText(usbConnected));
     }
     if (wirelessConnected() != wirelessOnline) {

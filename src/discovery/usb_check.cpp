@@ -16,10 +16,13 @@ QString serialText(const std::optional<QString>& s) {
     return s ? *s : QStringLiteral("nil");
 }
 
-// The background step. `allowAuto` and `view` were taken on the main thread when the check was
-// submitted: a check that finds what the controller already knows, as nearly every one does,
-// then ends here without waking the main thread again.
-void runUSBCheck(const ControllerRef& r, bool allowAuto, const USBView& view) {
+// The background step. It compares what it finds with the controller's state as the main thread
+// last copied it: a check that finds what the controller already knows, as nearly every one does,
+// then ends here without waking the main thread at all.
+void runUSBCheck(const ControllerRef& r) {
+    const ControllerEnv::USBCheckInputs inputs = r.usbCheckInputs();
+    const bool allowAuto = inputs.allowAuto;
+    const USBView& view = inputs.view;
     if (!allowAuto) {
         r.appendLog(QStringLiteral(
             "[USBCheck] Reconnecting; will update USB status only (no auto actions)"));
@@ -60,6 +63,7 @@ void runUSBCheck(const ControllerRef& r, bool allowAuto, const USBView& view) {
             presence.found ? std::optional<QString>(presence.serial) : std::nullopt;
         c.applyUSBCheckResult(
             {presence.found, now.observed, serial, presence.state, allowAuto, wasAwaiting});
+        c.publishUSBCheckInputs();
     });
 }
 
@@ -67,19 +71,31 @@ void runUSBCheck(const ControllerRef& r, bool allowAuto, const USBView& view) {
 
 void ZovAdizuZadiRizov::startUSBDetection() {
     usbDetectTimer.reset();
-    // The timer is owned by this controller and dies with it, so its tick may use `this`.
-    usbDetectTimer = std::make_unique<RepeatingTimer>(ref().time(), kUSBCheckIntervalSec,
-                                                      [this] { checkUSBConnection(); });
+    publishUSBCheckInputs();
+    usbDetectTimer = std::make_unique<WorkerTimer>(ref().time(), QoS::UserInitiated,
+                                                   kUSBCheckIntervalSec, [r = ref()] {
+                                                       if (r.alive()) {
+                                                           runUSBCheck(r);
+                                                       }
+                                                   });
     checkUSBConnection();
 }
 
 void ZovAdizuZadiRizov::checkUSBConnection() {
-    const bool allowAuto = setupCompleted() && !isReconnecting;
-    USBView view{observedUSBSerial, isUSBDeviceConnected(), usbSerialsAwaitingReady};
-    runInBackground(QoS::UserInitiated,
-                    [allowAuto, view = std::move(view)](const ControllerRef& r) {
-                        runUSBCheck(r, allowAuto, view);
-                    });
+    runInBackground(QoS::UserInitiated, [](const ControllerRef& r) { runUSBCheck(r); });
+}
+
+void ZovAdizuZadiRizov::publishUSBCheckInputs() {
+    env_->setUSBCheckInputs({setupCompleted() && !isReconnecting,
+                             {observedUSBSerial, isUSBDeviceConnected(), usbSerialsAwaitingReady}});
+}
+
+bool ZovAdizuZadiRizov::usbCheckInputsCurrent() const {
+    const ControllerEnv::USBCheckInputs copy = env_->usbCheckInputs();
+    return copy.allowAuto == (setupCompleted() && !isReconnecting) &&
+           copy.view.observed == observedUSBSerial &&
+           copy.view.connected == isUSBDeviceConnected() &&
+           copy.view.awaitingReady == usbSerialsAwaitingReady;
 }
 
 void ZovAdizuZadiRizov::applyUSBCheckResult(const USBCheckResult& result) {

@@ -69,13 +69,17 @@ WorkerPool& pool(QoS qos) {
 // One thread that holds delayed tasks until they are due, then hands them to their pool.
 class DelayedScheduler {
 public:
-    void submit(QoS qos, std::chrono::milliseconds delay, Task task) {
+    // A period of zero runs the task once; any other runs it again every period while `active`
+    // holds, each time due one period after the time before.
+    void submit(QoS qos, std::chrono::milliseconds delay, Task task,
+                std::chrono::milliseconds period = std::chrono::milliseconds(0),
+                std::shared_ptr<const std::atomic<bool>> active = nullptr) {
         std::unique_lock lock(mutex_);
         if (!started_) {
             started_ = true;
             std::thread([this] { run(); }).detach();
         }
-        due_.emplace(Clock::now() + delay, Entry{qos, std::move(task)});
+        due_.emplace(Clock::now() + delay, Entry{qos, std::move(task), period, std::move(active)});
         wake_.notify_one();
     }
 
@@ -84,6 +88,8 @@ private:
     struct Entry {
         QoS qos;
         Task task;
+        std::chrono::milliseconds period;
+        std::shared_ptr<const std::atomic<bool>> active;
     };
 
     void run() {
@@ -98,10 +104,21 @@ private:
                 wake_.wait_until(lock, first->first);
                 continue;
             }
+            const Clock::time_point dueAt = first->first;
             Entry entry = std::move(first->second);
             due_.erase(first);
+            if (entry.active && !entry.active->load()) {
+                continue;
+            }
+            Task task = entry.task;
+            const QoS qos = entry.qos;
+            // The next run is queued in this same wake-up: a repeating task costs this thread one
+            // wake-up per period, however long its runs take.
+            if (entry.period.count() > 0) {
+                due_.emplace(dueAt + entry.period, std::move(entry));
+            }
             lock.unlock();
-            pool(entry.qos).submit(std::move(entry.task));
+            pool(qos).submit(std::move(task));
             lock.lock();
         }
     }
@@ -197,6 +214,12 @@ void dispatchAfter(QoS qos, std::chrono::milliseconds delay, Task task) {
         return;
     }
     scheduler().submit(qos, delay, std::move(task));
+}
+
+void dispatchRepeating(QoS qos, std::chrono::milliseconds period,
+                       std::shared_ptr<const std::atomic<bool>> active, Task task) {
+    period = std::max(period, std::chrono::milliseconds(1));
+    scheduler().submit(qos, period, std::move(task), period, std::move(active));
 }
 
 void mainAsync(Task task) {

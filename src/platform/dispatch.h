@@ -1,7 +1,9 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
+#include <memory>
 
 // A small dispatch layer: worker pools per quality of service and a main-thread task queue.
 //
@@ -25,6 +27,12 @@ void dispatchAsync(QoS qos, Task task);
 // Runs the task on a worker of the pool for qos once delay has passed. The delay is already
 // scaled; callers take it from their TimeSource.
 void dispatchAfter(QoS qos, std::chrono::milliseconds delay, Task task);
+
+// Runs the task on a worker of the pool for qos every period, the first time one period from now,
+// for as long as *active holds. Each run is due one period after the one before, whenever that
+// one ran or ended, so runs may overlap; once *active is false, no further run starts.
+void dispatchRepeating(QoS qos, std::chrono::milliseconds period,
+                       std::shared_ptr<const std::atomic<bool>> active, Task task);
 
 // Queues the task for the main thread. Tasks run in the order they were submitted, on a later turn
 // of the main event loop, also when submitted from the main thread itself.

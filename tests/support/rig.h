@@ -61,6 +61,11 @@ struct Rig {
     }
 
     ~Rig() {
+        // Every flow that changes what the USB check compares with must hand the check a copy.
+        if (c && !c->usbCheckInputsCurrent()) {
+            QTest::qFail("the USB check's copy of the controller's state is stale", __FILE__,
+                         __LINE__);
+        }
         // The controller first, so that its reconnect loop cannot start a relay behind the
         // clean-up; relays outlive it by design, so this folder's ones are ended afterwards.
         c.reset();
