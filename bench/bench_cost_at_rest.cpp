@@ -273,11 +273,17 @@ int runApplicationWithSwitchOn(char* program, const QString& endpoint) {
 // ---------------------------------------------------------------------------------------------
 // The driver.
 
+struct ThreadUse {
+    double cpuS = 0;
+    qint64 slices = 0;
+};
+
 struct Usage {
     double statCpuS = 0;   // utime + stime of the process (all its threads, dead ones too)
     double schedCpuS = 0;  // on-CPU time of every thread seen, nanosecond precision
     double childCpuS = 0;  // cutime + cstime: reaped children (the adb clients, mostly)
     long peakRssKb = 0;
+    QMap<QString, ThreadUse> threads;  // by thread name: where the time went
     // The tick count is exact but coarse (10 ms); the per-thread figure is fine but misses what a
     // thread did after its last sample before it ended (Qt's pooled threads end when idle).
     double cpu() const { return std::max(statCpuS, schedCpuS); }
@@ -300,9 +306,22 @@ public:
             const QString task = tasks.next();
             QFile file(task + QStringLiteral("/schedstat"));
             if (file.open(QIODevice::ReadOnly)) {
-                const double s = file.readAll().split(' ').value(0).toLongLong() / 1e9;
-                double& seen = threads_[task];
-                seen = std::max(seen, s);
+                const QList<QByteArray> fields = file.readAll().split(' ');
+                Thread& seen = threads_[task];
+                seen.cpuS = std::max(seen.cpuS, fields.value(0).toLongLong() / 1e9);
+                seen.slices = std::max(seen.slices, fields.value(2).trimmed().toLongLong());
+                if (seen.name.isEmpty()) {
+                    // Qt names its own threads; ours carry the program's name, as the main one.
+                    const QString tid = task.section(QLatin1Char('/'), -1);
+                    const QByteArray comm = readProc(pid_, QStringLiteral("task/%1/comm").arg(tid));
+                    if (tid == QString::number(pid_)) {
+                        seen.name = QStringLiteral("main thread");
+                    } else if (comm == readProc(pid_, QStringLiteral("comm"))) {
+                        seen.name = QStringLiteral("worker threads");
+                    } else {
+                        seen.name = QString::fromUtf8(comm.trimmed());
+                    }
+                }
             }
         }
     }
@@ -310,8 +329,11 @@ public:
     Usage usage() {
         sample();
         Usage u;
-        for (double s : threads_) {
-            u.schedCpuS += s;
+        for (const Thread& t : threads_) {
+            u.schedCpuS += t.cpuS;
+            ThreadUse& byName = u.threads[t.name];
+            byName.cpuS += t.cpuS;
+            byName.slices += t.slices;
         }
         const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
         const QByteArray stat = readProc(pid_, QStringLiteral("stat"));
@@ -330,8 +352,13 @@ public:
     }
 
 private:
+    struct Thread {
+        QString name;
+        double cpuS = 0;
+        qint64 slices = 0;  // times it was put on a CPU: its wake-ups, roughly
+    };
     qint64 pid_;
-    QMap<QString, double> threads_;
+    QMap<QString, Thread> threads_;
 };
 
 // "devices -l", "track-devices", "connect", "dumpsys battery" or the command as given.
@@ -369,14 +396,15 @@ int total(const QMap<QString, int>& kinds) {
 }
 
 // Waits in real time, sampling the trackers every quarter second.
-void waitReal(int ms, CpuTracker& a, CpuTracker& b) {
+void waitReal(int ms, std::initializer_list<CpuTracker*> trackers) {
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < ms) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         QThread::msleep(std::min<qint64>(250, std::max<qint64>(1, ms - timer.elapsed())));
-        a.sample();
-        b.sample();
+        for (CpuTracker* t : trackers) {
+            t->sample();
+        }
     }
 }
 
@@ -532,27 +560,39 @@ Scenario runScenario(const Layout& l, const QString& name, int seconds, const QS
     base.setStandardOutputFile(QProcess::nullDevice());
     base.setStandardErrorFile(QProcess::nullDevice());
 
-    const QString wrapper = l.resources + QStringLiteral("/adb");
-    base.start(QCoreApplication::applicationFilePath(),
-               {QStringLiteral("--baseline"), wrapper, l.baselineScrcpy, endpoint});
+    // The baseline starts half a check interval after the program and is measured over the same
+    // stretch of its own run. Side by side in step, the two checked within tens of milliseconds of
+    // each other, and whichever woke second found the machine's caches warm from the other: the
+    // ratio then moved by half with the order the two happened to start in.
+    const int offsetMs = kDevicesIntervalS * 500;
     if (endpoint.isEmpty()) {
         app.start(l.program, {});
     } else {
         app.start(l.switchProgram, {QStringLiteral("--switch-on"), endpoint});
     }
-    if (!app.waitForStarted(10000) || !base.waitForStarted(10000)) {
-        std::fprintf(stderr, "%s: cannot start the program or the baseline\n", qPrintable(name));
+    if (!app.waitForStarted(10000)) {
+        std::fprintf(stderr, "%s: cannot start the program\n", qPrintable(name));
         std::exit(2);
     }
     CpuTracker appCpu(app.processId());
+    waitReal(offsetMs, {&appCpu});
+    const QString wrapper = l.resources + QStringLiteral("/adb");
+    base.start(QCoreApplication::applicationFilePath(),
+               {QStringLiteral("--baseline"), wrapper, l.baselineScrcpy, endpoint});
+    if (!base.waitForStarted(10000)) {
+        std::fprintf(stderr, "%s: cannot start the baseline\n", qPrintable(name));
+        std::exit(2);
+    }
     CpuTracker baseCpu(base.processId());
     const int warmS = std::max(5, std::min(20, seconds / 4));
     result.warmS = warmS;
-    waitReal(warmS * 1000, appCpu, baseCpu);
+    waitReal(warmS * 1000 - offsetMs, {&appCpu, &baseCpu});
     result.app.warm = appCpu.usage();
+    waitReal(offsetMs, {&appCpu, &baseCpu});
     result.baseline.warm = baseCpu.usage();
-    waitReal((seconds - warmS) * 1000 + kDevicesIntervalS * 500, appCpu, baseCpu);
+    waitReal((seconds - warmS) * 1000, {&appCpu, &baseCpu});
     result.app.end = appCpu.usage();
+    waitReal(offsetMs, {&appCpu, &baseCpu});
     result.baseline.end = baseCpu.usage();
     stopProcess(app);
     stopProcess(base);
@@ -579,6 +619,13 @@ void report(const Scenario& s, int seconds) {
                 a.cpu() / std::max(b.cpu(), 1e-6));
     std::printf("ratio program/baseline CPU, from %2d s to end:  %.2f (%.1f ms / %.1f ms)\n",
                 s.warmS, restA / std::max(restB, 1e-6), restA * 1e3, restB * 1e3);
+    // Where the program's time after start-up went, thread by thread (threads of one name summed).
+    std::printf("program threads from %2d s to end:              ms  on-CPU slices\n", s.warmS);
+    for (auto it = a.threads.cbegin(); it != a.threads.cend(); ++it) {
+        const ThreadUse before = s.app.warm.threads.value(it.key());
+        std::printf("  %-40s %7.2f %6lld\n", qPrintable(it.key()), (it->cpuS - before.cpuS) * 1e3,
+                    static_cast<long long>(it->slices - before.slices));
+    }
     QStringList kinds = s.app.adb.keys();
     for (const QString& k : s.baseline.adb.keys()) {
         if (!kinds.contains(k)) {
