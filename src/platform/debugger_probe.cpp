@@ -9,6 +9,8 @@
 #include <unistd.h>
 #endif
 
+#include <chrono>
+
 namespace sonavel {
 
 long tracerPidFromStatus(const QByteArray& status) {
@@ -25,7 +27,23 @@ long tracerPidFromStatus(const QByteArray& status) {
     return ok && pid > 0 ? pid : 0;
 }
 
-bool isDebuggerAttached() {
+bool CachedAnswer::get(std::int64_t nowNs, const std::function<bool()>& ask) {
+    // The answer is stored before the time it was asked, so that whoever sees the new time sees
+    // the new answer too; two threads may both ask at the end of a window, which does no harm.
+    if (asked_.load(std::memory_order_acquire) &&
+        nowNs - askedAt_.load(std::memory_order_acquire) < windowNs_) {
+        return answer_.load(std::memory_order_acquire);
+    }
+    const bool answer = ask();
+    answer_.store(answer, std::memory_order_release);
+    askedAt_.store(nowNs, std::memory_order_release);
+    asked_.store(true, std::memory_order_release);
+    return answer;
+}
+
+namespace {
+
+bool askDebuggerAttached() {
 #if defined(Q_OS_MACOS)
     int mib[4] = {CTL_KERN, KERN_PROC, KERN_PROC_PID, getpid()};
     struct kinfo_proc info {};
@@ -35,9 +53,9 @@ bool isDebuggerAttached() {
     }
     return (info.kp_proc.p_flag & P_TRACED) != 0;
 #else
-    // Every appendLog asks, a few times per 10-second USB check even with logging off, so this is
-    // a good share of what the idle program does: a plain read into the stack, not a QFile
-    // (measured about 25 against 45 microseconds a call). The file stays open: the kernel writes
+    // Every appendLog may ask, even with logging off, so this is a share of what the idle program
+    // does: a plain read into the stack, not a QFile (measured about 25 against 45 microseconds a
+    // call). The file stays open: the kernel writes
     // the text anew for every read from offset 0, and opening it (a path walk through /proc) cost
     // about 8 of the 18 microseconds a call took. pread leaves the shared offset alone, so threads
     // may ask at once. The field sits in the first few hundred bytes.
@@ -52,6 +70,15 @@ bool isDebuggerAttached() {
     }
     return tracerPidFromStatus(QByteArray::fromRawData(buffer, qsizetype(n))) != 0;
 #endif
+}
+
+}  // namespace
+
+bool isDebuggerAttached() {
+    static CachedAnswer cached(100'000'000);
+    const auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return cached.get(std::chrono::duration_cast<std::chrono::nanoseconds>(now).count(),
+                      askDebuggerAttached);
 }
 
 }  // namespace sonavel

@@ -2,6 +2,7 @@
 #include <atomic>
 #include <limits>
 
+#include "platform/debugger_probe.h"
 #include "platform/dispatch.h"
 #include "platform/time_source.h"
 #include "platform/virtual_clock.h"
@@ -9,12 +10,14 @@
 
 using namespace sonavel;
 
-// The timer of periodic background work, on a virtual clock and in (scaled) real time.
+// The timer of periodic background work, on a virtual clock and in (scaled) real time, and an
+// answer kept for a while.
 class TimersTest : public QObject {
     Q_OBJECT
 private slots:
     void workerTimerOnVirtualClock();
     void workerTimerInRealTime();
+    void cachedAnswer();
 };
 
 namespace {
@@ -73,6 +76,26 @@ void TimersTest::workerTimerInRealTime() {
     QTest::qWait(100);  // ten intervals
     QVERIFY(poolIdle());
     QCOMPARE(ticks.count.load(), stopped);
+}
+
+void TimersTest::cachedAnswer() {
+    CachedAnswer cached(100);
+    int asked = 0;
+    bool traced = false;
+    const auto ask = [&] {
+        ++asked;
+        return traced;
+    };
+    QCOMPARE(cached.get(5000, ask), false);  // the first call always asks
+    traced = true;
+    QCOMPARE(cached.get(5099, ask), false);  // within the window: the last answer
+    QCOMPARE(asked, 1);
+    QCOMPARE(cached.get(5100, ask), true);  // the window has passed: asked again
+    QCOMPARE(cached.get(5150, ask), true);
+    QCOMPARE(asked, 2);
+    traced = false;
+    QCOMPARE(cached.get(5200, ask), false);
+    QCOMPARE(asked, 3);
 }
 
 QTEST_GUILESS_MAIN(TimersTest)
