@@ -2,7 +2,7 @@
 # Builds the benchmarks in one Release folder, build/bench, runs every one of them and prints the
 # table of bench/README.md with this run's figures and the load average before and after.
 # Each benchmark's whole output is kept in build/bench/results/<time>/<name>.txt.
-# Takes about seven minutes, most of it the cost at rest (two stretches of two minutes).
+# Takes about five minutes once built, most of it the cost at rest (two stretches of two minutes).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
