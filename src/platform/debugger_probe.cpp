@@ -53,12 +53,12 @@ bool askDebuggerAttached() {
     }
     return (info.kp_proc.p_flag & P_TRACED) != 0;
 #else
-    // Every appendLog may ask, even with logging off, so this is a share of what the idle program
-    // does: a plain read into the stack, not a QFile (measured about 25 against 45 microseconds a
-    // call). The file stays open: the kernel writes
-    // the text anew for every read from offset 0, and opening it (a path walk through /proc) cost
-    // about 8 of the 18 microseconds a call took. pread leaves the shared offset alone, so threads
-    // may ask at once. The field sits in the first few hundred bytes.
+    // Log calls ask, even with logging off, so this is a share of what the idle program does: a
+    // plain read into the stack, not a QFile (measured about 25 against 45 microseconds a call).
+    // The file stays open: the kernel writes the text anew for every read from offset 0, and
+    // opening it (a path walk through /proc) cost about 8 of the 18 microseconds a call took.
+    // pread leaves the shared offset alone, so threads may ask at once. The field sits in the
+    // first few hundred bytes.
     static const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return false;
