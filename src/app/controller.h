@@ -204,6 +204,7 @@ public:
     void publishUSBCheckInputs();
     // Whether that copy is the state as it is now (tests ask it after their flows).
     bool usbCheckInputsCurrent() const;
+    ControllerEnv::USBCheckInputs usbCheckInputsNow() const;
     void startTrackDevicesWatcher();
     void stopTrackDevicesWatcher();
     // complete: the table came whole with adb's length prefix, so no lines means no device.

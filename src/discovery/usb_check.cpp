@@ -85,17 +85,21 @@ void ZovAdizuZadiRizov::checkUSBConnection() {
     runInBackground(QoS::UserInitiated, [](const ControllerRef& r) { runUSBCheck(r); });
 }
 
+ControllerEnv::USBCheckInputs ZovAdizuZadiRizov::usbCheckInputsNow() const {
+    return {setupCompleted() && !isReconnecting,
+            {observedUSBSerial, isUSBDeviceConnected(), usbSerialsAwaitingReady}};
+}
+
 void ZovAdizuZadiRizov::publishUSBCheckInputs() {
-    env_->setUSBCheckInputs({setupCompleted() && !isReconnecting,
-                             {observedUSBSerial, isUSBDeviceConnected(), usbSerialsAwaitingReady}});
+    env_->setUSBCheckInputs(usbCheckInputsNow());
 }
 
 bool ZovAdizuZadiRizov::usbCheckInputsCurrent() const {
     const ControllerEnv::USBCheckInputs copy = env_->usbCheckInputs();
-    return copy.allowAuto == (setupCompleted() && !isReconnecting) &&
-           copy.view.observed == observedUSBSerial &&
-           copy.view.connected == isUSBDeviceConnected() &&
-           copy.view.awaitingReady == usbSerialsAwaitingReady;
+    const ControllerEnv::USBCheckInputs now = usbCheckInputsNow();
+    return copy.allowAuto == now.allowAuto && copy.view.observed == now.view.observed &&
+           copy.view.connected == now.view.connected &&
+           copy.view.awaitingReady == now.view.awaitingReady;
 }
 
 void ZovAdizuZadiRizov::applyUSBCheckResult(const USBCheckResult& result) {
